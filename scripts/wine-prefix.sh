@@ -1,0 +1,24 @@
+# Sourced by the scripts: one Wine prefix below the build tree, started once per run.
+# Wine's long-lived helpers must not inherit the caller's output pipes, so their output
+# goes to a file; the prefix is persistent while the run lasts and ended afterwards.
+
+kv_wine_prefix_start() {
+    local prefix="$1"
+    export WINEPREFIX="$prefix"
+    export WINEDEBUG=-all
+    mkdir -p "$prefix"
+    {
+        wineserver -p
+        wineboot -i
+        # The first boot's service manager spends many seconds timing out drivers that cannot
+        # start without a display, and holds back every other service start meanwhile; a
+        # second boot of the now-initialised prefix is quick and leaves it idle.
+        wineserver -k
+        wineserver -p
+        wineboot
+    } >"$prefix.log" 2>&1 </dev/null
+}
+
+kv_wine_prefix_stop() {
+    WINEPREFIX="$1" wineserver -k >/dev/null 2>&1 || true
+}
