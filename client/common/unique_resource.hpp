@@ -84,7 +84,14 @@ struct ServiceHandleTraits {
     static void close(value_type h) noexcept { ::CloseServiceHandle(h); }
 };
 
+struct FindHandleTraits {
+    using value_type = HANDLE;
+    static value_type invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(value_type h) noexcept { ::FindClose(h); }
+};
+
 using UniqueHandle = UniqueResource<HandleTraits>;
+using UniqueFindHandle = UniqueResource<FindHandleTraits>;
 using UniqueFileHandle = UniqueResource<FileHandleTraits>;
 using UniqueRegistryKey = UniqueResource<RegistryKeyTraits>;
 using UniqueLocalMemory = UniqueResource<LocalMemoryTraits>;

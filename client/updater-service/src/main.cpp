@@ -43,7 +43,7 @@ int wmain(int argc, wchar_t** argv) {
         case kv::Verb::uninstall:
             return finish(kv::uninstall_service(kv::service_log));
         case kv::Verb::apply_once:
-            return finish(kv::run_apply_check(kv::service_log));
+            return finish(kv::run_apply_once());
     }
     return 1;
 }

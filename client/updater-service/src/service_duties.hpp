@@ -7,8 +7,8 @@
 
 namespace kv {
 
-// One apply check of the update engine.
-Status run_apply_check(const LogSink& log);
+// One apply check of the update engine, as "apply-once" runs it.
+Status run_apply_once();
 
 // The loop's duties, wired to the real system.
 LoopDuties make_service_duties(SupervisionRecords& records, const LogSink& log);

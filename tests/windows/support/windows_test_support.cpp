@@ -8,6 +8,7 @@
 
 #include "command_line.hpp"
 #include "data_paths.hpp"
+#include "file_io.hpp"
 #include "unique_resource.hpp"
 #include "win_text.hpp"
 
@@ -34,6 +35,27 @@ std::filesystem::path build_path(const char* linux_path) {
 
 std::filesystem::path program_dir() { return build_path(KV_PROGRAM_DIR); }
 std::filesystem::path doubles_dir() { return build_path(KV_DOUBLES_DIR); }
+std::filesystem::path update_fixtures_dir() { return build_path(KV_UPDATE_FIXTURES_DIR); }
+
+void set_file_age(const std::filesystem::path& path, std::chrono::milliseconds age) {
+    const UniqueFileHandle file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(file) << narrow(path.wstring());
+    const FILETIME when = to_file_time(std::chrono::system_clock::now() - age);
+    ASSERT_TRUE(SetFileTime(file.get(), nullptr, nullptr, &when));
+}
+
+void copy_tree(const std::filesystem::path& from, const std::filesystem::path& to) {
+    std::filesystem::create_directories(to);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(from)) {
+        const auto target = to / std::filesystem::relative(entry.path(), from);
+        if (entry.is_directory()) {
+            std::filesystem::create_directories(target);
+        } else {
+            ASSERT_TRUE(CopyFileW(entry.path().c_str(), target.c_str(), FALSE)) << narrow(target.wstring());
+        }
+    }
+}
 
 std::filesystem::path scratch_dir(const std::string& name) {
     const auto folder = build_path(KV_SCRATCH_DIR) / widen(name);

@@ -16,6 +16,7 @@ std::filesystem::path build_path(const char* linux_path);
 
 std::filesystem::path program_dir();   // the shipped programs
 std::filesystem::path doubles_dir();   // test doubles
+std::filesystem::path update_fixtures_dir();  // signed update fixtures
 // A fresh, empty folder below the build tree for one test.
 std::filesystem::path scratch_dir(const std::string& name);
 
@@ -58,6 +59,12 @@ void install_system_tool_double(const wchar_t* double_file, const wchar_t* tool_
 void prefer_tool_double(const wchar_t* tool_file, bool use_double);
 
 void install_tasklist_double();
+
+// Sets a file's last-write time to `age` before now (negative: in the future).
+void set_file_age(const std::filesystem::path& path, std::chrono::milliseconds age);
+
+// Copies a folder tree.
+void copy_tree(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // Ends a process this test started, by id.
 void end_process(DWORD pid);

@@ -1,0 +1,26 @@
+#include "update_environment.hpp"
+
+#include <cstdlib>
+
+#include "data_paths.hpp"
+#include "service_log.hpp"
+
+namespace kv {
+
+UpdateEnvironment service_update_environment() {
+    static SteadyClock clock;
+    static MarkerFirstSeen first_seen;
+    UpdateEnvironment environment;
+    environment.updates = updates_dir();
+    environment.install_dir = [] { return install_dir(); };
+    environment.log = service_log;
+    environment.record = record_last_error;
+    // The service manager sees an unexpected end and restarts the service by its recovery
+    // actions; the restarted service then relaunches the client after the installer.
+    environment.end_process = [] { std::exit(0); };
+    environment.clock = &clock;
+    environment.first_seen = &first_seen;
+    return environment;
+}
+
+}  // namespace kv
