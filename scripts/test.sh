@@ -14,6 +14,9 @@ for preset in native native-sanitize; do
     ctest --preset "$preset"
 done
 
+echo "== fuzzing every parser for a bounded time"
+scripts/fuzz.sh 15
+
 echo "== windows: build"
 cmake --preset windows >/dev/null
 cmake --build --preset windows

@@ -29,7 +29,7 @@ TEST(SafeRelativeComponents, SlashesOfEitherKindAddressTheSameFile) {
 }
 
 TEST(SafeRelativeComponents, UnsafePathsAreRefusedWithThePathAsGiven) {
-    for (const std::string path : {std::string(""), std::string("/etc/x"), std::string("\\x"), std::string("\\\\server\\share\\x"),
+    for (const std::string& path : {std::string(""), std::string("/etc/x"), std::string("\\x"), std::string("\\\\server\\share\\x"),
                                    std::string("C:x"), std::string("C:\\x"), std::string("a/b:stream"), std::string(".."),
                                    std::string("a/../b"), std::string("a\\..\\..\\b"), std::string("a/.."),
                                    std::string("a\0b", 3)}) {

@@ -11,6 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 int main() {
     const std::vector<std::string> seeds = {
         "", "install", "\xFF\xFE", "{\"a\":1}", "untrusted comment: x\nRWQ\ntrusted comment: y\nZZ\n",
+        "{\"version\":\"1\",\"files\":[{\"relative_path\":\"a/b.txt\",\"sha256\":\"00\"}]}",
+        "{\"version\":\"1\",\"installer_pid\":4,\"created_at\":5,\"installer_image\":\"C:\\\\x\"}",
         std::string("\0\x80\xC0\xE0\xF0", 5),
     };
     for (const auto& seed : seeds) LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(seed.data()), seed.size());
