@@ -1,5 +1,9 @@
 #include "child_process.hpp"
 
+#include <algorithm>
+#include <memory>
+#include <thread>
+
 #include "command_line.hpp"
 #include "unique_resource.hpp"
 #include "win_error.hpp"
@@ -14,12 +18,55 @@ UniqueFileHandle open_inheritable_null_device() {
                                         &inheritable, OPEN_EXISTING, 0, nullptr));
 }
 
-std::string read_until_closed(HANDLE pipe) {
-    std::string output;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(pipe, buffer, sizeof(buffer), &read, nullptr) && read > 0) output.append(buffer, read);
-    return output;
+// One output stream of the child, drained on its own thread. The state is shared so a
+// reader still blocked after a time-out (a grandchild may hold the pipe) outlives the call.
+struct OutputDrain {
+    UniqueFileHandle read_end;
+    std::string text;
+};
+
+std::thread start_drain(const std::shared_ptr<OutputDrain>& drain) {
+    return std::thread([drain] {
+        char buffer[4096];
+        DWORD read = 0;
+        while (ReadFile(drain->read_end.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+            drain->text.append(buffer, read);
+        }
+    });
+}
+
+Status make_pipe(std::shared_ptr<OutputDrain>& drain, UniqueFileHandle& write_end) {
+    drain = std::make_shared<OutputDrain>();
+    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+    if (!CreatePipe(drain->read_end.put(), write_end.put(), &inheritable, 0)) return fail(last_error_text());
+    SetHandleInformation(drain->read_end.get(), HANDLE_FLAG_INHERIT, 0);
+    return ok();
+}
+
+// The caller's environment with the given variables set; empty when nothing is to change.
+std::wstring environment_block(const std::vector<std::pair<std::wstring, std::wstring>>& changes) {
+    if (changes.empty()) return {};
+    std::vector<std::wstring> entries;
+    if (wchar_t* strings = GetEnvironmentStringsW()) {
+        for (const wchar_t* entry = strings; *entry != L'\0'; entry += wcslen(entry) + 1) entries.emplace_back(entry);
+        FreeEnvironmentStringsW(strings);
+    }
+    for (const auto& [name, value] : changes) {
+        const std::wstring prefix = name + L"=";
+        std::erase_if(entries, [&](const std::wstring& entry) {
+            return entry.size() >= prefix.size() &&
+                   CompareStringOrdinal(entry.c_str(), static_cast<int>(prefix.size()), prefix.c_str(),
+                                        static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL;
+        });
+        entries.push_back(prefix + value);
+    }
+    std::wstring block;
+    for (const auto& entry : entries) {
+        block += entry;
+        block.push_back(L'\0');
+    }
+    block.push_back(L'\0');
+    return block;
 }
 
 }  // namespace
@@ -31,36 +78,39 @@ Result<ChildOutcome> run_child(const ChildRun& run) {
 
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof(startup);
-    DWORD flags = run.console == ChildConsole::hidden ? CREATE_NO_WINDOW : 0;
+    DWORD flags = run.console == ChildConsole::inherit ? 0 : CREATE_NO_WINDOW;
     BOOL inherit = FALSE;
 
     UniqueFileHandle null_device;
-    UniqueFileHandle output_read;
-    UniqueFileHandle output_write;
+    std::shared_ptr<OutputDrain> output_drain, error_drain;
+    UniqueFileHandle output_write, error_write;
     UniqueAttributeList attributes;
-    HANDLE inherited[2]{};
+    std::vector<HANDLE> inherited;
 
-    if (run.capture_output || run.console == ChildConsole::hidden) {
+    if (run.capture_output || run.capture_error || run.console == ChildConsole::hidden) {
         null_device = open_inheritable_null_device();
         if (!null_device) return fail(last_error_text());
         HANDLE output = null_device.get();
+        HANDLE error = null_device.get();
         if (run.capture_output) {
-            SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
-            if (!CreatePipe(output_read.put(), output_write.put(), &inheritable, 0)) return fail(last_error_text());
-            SetHandleInformation(output_read.get(), HANDLE_FLAG_INHERIT, 0);
+            if (Status made = make_pipe(output_drain, output_write); !made) return fail(made.error());
             output = output_write.get();
+        }
+        if (run.capture_error) {
+            if (Status made = make_pipe(error_drain, error_write); !made) return fail(made.error());
+            error = error_write.get();
         }
         startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
         startup.StartupInfo.hStdInput = null_device.get();
         startup.StartupInfo.hStdOutput = output;
-        startup.StartupInfo.hStdError = null_device.get();
+        startup.StartupInfo.hStdError = error;
         // Only these handles reach the child, whatever else of ours is inheritable.
-        inherited[0] = null_device.get();
-        inherited[1] = output;
-        const DWORD inherited_count = output == null_device.get() ? 1 : 2;
+        for (HANDLE handle : {null_device.get(), output, error}) {
+            if (std::find(inherited.begin(), inherited.end(), handle) == inherited.end()) inherited.push_back(handle);
+        }
         if (!attributes.initialise(1) ||
-            !UpdateProcThreadAttribute(attributes.get(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
-                                       inherited_count * sizeof(HANDLE), nullptr, nullptr)) {
+            !UpdateProcThreadAttribute(attributes.get(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited.data(),
+                                       inherited.size() * sizeof(HANDLE), nullptr, nullptr)) {
             return fail(last_error_text());
         }
         startup.lpAttributeList = attributes.get();
@@ -68,21 +118,58 @@ Result<ChildOutcome> run_child(const ChildRun& run) {
         inherit = TRUE;
     }
 
+    std::wstring environment = environment_block(run.environment);
+    if (!environment.empty()) flags |= CREATE_UNICODE_ENVIRONMENT;
+
     PROCESS_INFORMATION created{};
-    if (!CreateProcessW(run.program.c_str(), command_line.data(), nullptr, nullptr, inherit, flags, nullptr, nullptr,
-                        &startup.StartupInfo, &created)) {
+    if (!CreateProcessW(run.program.c_str(), command_line.data(), nullptr, nullptr, inherit, flags,
+                        environment.empty() ? nullptr : environment.data(), nullptr, &startup.StartupInfo, &created)) {
         return fail(last_error_text());
     }
     const UniqueHandle process(created.hProcess);
     const UniqueHandle thread(created.hThread);
 
+    // Our copies of the write ends must go, or the reads never see the end of the output.
+    output_write.reset();
+    error_write.reset();
+    std::thread output_reader, error_reader;
+    if (output_drain) output_reader = start_drain(output_drain);
+    if (error_drain) error_reader = start_drain(error_drain);
+
     ChildOutcome outcome;
-    if (run.capture_output) {
-        // Our copy of the write end must go, or the read never sees the end of the output.
-        output_write.reset();
-        outcome.output = read_until_closed(output_read.get());
+    if (run.time_limit) {
+        const auto deadline = std::chrono::steady_clock::now() + run.time_limit->limit;
+        for (;;) {
+            const DWORD waited = WaitForSingleObject(process.get(), static_cast<DWORD>(run.time_limit->poll.count()));
+            if (waited == WAIT_OBJECT_0) break;
+            if (waited == WAIT_FAILED) {
+                const std::string why = last_error_text();
+                TerminateProcess(process.get(), 1);
+                if (output_reader.joinable()) output_reader.detach();
+                if (error_reader.joinable()) error_reader.detach();
+                return fail(why);
+            }
+            if (std::chrono::steady_clock::now() >= deadline) {
+                TerminateProcess(process.get(), 1);
+                WaitForSingleObject(process.get(), static_cast<DWORD>(run.time_limit->after_terminate.count()));
+                outcome.timed_out = true;
+                break;
+            }
+        }
+    } else {
+        WaitForSingleObject(process.get(), INFINITE);
     }
-    WaitForSingleObject(process.get(), INFINITE);
+
+    if (outcome.timed_out) {
+        // Whatever still holds the pipes is not waited for.
+        if (output_reader.joinable()) output_reader.detach();
+        if (error_reader.joinable()) error_reader.detach();
+        return outcome;
+    }
+    if (output_reader.joinable()) output_reader.join();
+    if (error_reader.joinable()) error_reader.join();
+    if (output_drain) outcome.output = std::move(output_drain->text);
+    if (error_drain) outcome.error_output = std::move(error_drain->text);
     if (!GetExitCodeProcess(process.get(), &outcome.exit_code)) return fail(last_error_text());
     return outcome;
 }
