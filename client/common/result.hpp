@@ -31,6 +31,11 @@ public:
     T& operator*() & { return value(); }
     const T& operator*() const& { return value(); }
 
+    template <class U>
+    T value_or(U&& fallback) const& {
+        return has_value() ? value() : static_cast<T>(std::forward<U>(fallback));
+    }
+
     const std::string& error() const { return std::get<1>(state_).text; }
 
 private:
