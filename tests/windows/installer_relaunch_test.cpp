@@ -18,7 +18,7 @@
 #include "update_records.hpp"
 #include "win_text.hpp"
 #include "windows_test_support.hpp"
-#include "../../support/fake_clock.hpp"
+#include "update_test_environment.hpp"
 
 namespace kv {
 namespace {
@@ -39,16 +39,7 @@ protected:
         ASSERT_TRUE(CopyFileW((testing::doubles_dir() / L"idle-program.exe").c_str(), (install / L"Kestrivon-Client.exe").c_str(), FALSE));
         ASSERT_TRUE(CopyFileW((testing::update_fixtures_dir() / L"installer" / L"setup.exe").c_str(),
                               (updates / L"installer" / L"setup.exe").c_str(), FALSE));
-        environment.updates = updates;
-        environment.install_dir = [this] { return canonicalize_path(install); };
-        environment.log = [this](std::string_view line) { logged.emplace_back(line); };
-        environment.record = [this](std::string_view line) {
-            recorded.emplace_back(line);
-            logged.emplace_back(line);
-        };
-        environment.end_process = [this] { ended = true; };
-        environment.clock = &clock;
-        environment.first_seen = &first_seen;
+        station = std::make_unique<testing::RecordedUpdateEnvironment>(updates, install);
     }
     void TearDown() override {
         for (DWORD pid : started) testing::end_process(pid);
@@ -91,20 +82,10 @@ protected:
         return {created.dwProcessId, process_creation_time(process.get()).value_or(0)};
     }
 
-    bool logged_matching(const std::string& pattern) const {
-        for (const auto& line : logged) {
-            if (std::regex_match(line, std::regex(pattern))) return true;
-        }
-        return false;
-    }
-
     fs::path root, updates, install;
-    std::vector<std::string> logged, recorded;
     std::vector<DWORD> started;
-    bool ended = false;
-    testing::FakeClock clock;
-    MarkerFirstSeen first_seen;
-    UpdateEnvironment environment;
+    std::unique_ptr<testing::RecordedUpdateEnvironment> station;
+    UpdateEnvironment& environment() { return station->environment; }
 };
 
 TEST_F(InstallerAndRelaunch, ASignedInstallerIsCopiedPrivatelyStartedAndTheServiceEnds) {
@@ -114,9 +95,9 @@ TEST_F(InstallerAndRelaunch, ASignedInstallerIsCopiedPrivatelyStartedAndTheServi
     for (auto& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     write_installer_marker("  " + installer_path_text() + " ", upper + " ", fixture(L"setup.exe.minisig"), R"(["/quiet","x y"])");
 
-    const Status result = run_apply_check(environment);
+    const Status result = run_apply_check(environment());
     ASSERT_TRUE(result) << result.error();
-    EXPECT_TRUE(ended);
+    EXPECT_TRUE(station->ended);
     EXPECT_FALSE(path_exists(updates / L"pending-installer.json"));
     ASSERT_TRUE(testing::wait_until([&] { return testing::read_file(report).has_value(); }, 10s));
     const std::string ran = *testing::read_file(report);
@@ -132,16 +113,16 @@ TEST_F(InstallerAndRelaunch, ASignedInstallerIsCopiedPrivatelyStartedAndTheServi
                                  std::regex(std::regex_replace(temp, std::regex(R"([\\.])"), R"(\$&)") +
                                             R"(\\Kestrivon-installer-\d+-\d+-0\\setup\.exe)")))
         << relaunch->installer_image;
-    EXPECT_TRUE(logged_matching(R"(launching signed installer: version=3\.0 path=.*setup\.exe args=\["/quiet", "x y"\])"));
-    EXPECT_TRUE(logged_matching(R"(installer update launched \(signed\): 3\.0 pid=\d+ path=.*setup\.exe)"));
-    EXPECT_TRUE(logged_matching("client and watchdog exited before installer"));
+    EXPECT_TRUE(station->logged_matching(R"(launching signed installer: version=3\.0 path=.*setup\.exe args=\["/quiet", "x y"\])"));
+    EXPECT_TRUE(station->logged_matching(R"(installer update launched \(signed\): 3\.0 pid=\d+ path=.*setup\.exe)"));
+    EXPECT_TRUE(station->logged_matching("client and watchdog exited before installer"));
 }
 
 TEST_F(InstallerAndRelaunch, WithoutArgumentsTheInstallerRunsSilently) {
     const auto report = root / L"installer-report.txt";
     testing::ScopedEnvironment report_variable(L"KV_INSTALLER_REPORT", report.wstring());
     write_installer_marker(installer_path_text(), digest(), fixture(L"setup.exe.minisig"), "[]");
-    ASSERT_TRUE(run_apply_check(environment));
+    ASSERT_TRUE(run_apply_check(environment()));
     ASSERT_TRUE(testing::wait_until([&] { return testing::read_file(report).has_value(); }, 10s));
     EXPECT_NE(testing::read_file(report)->find("arg=/S\n"), std::string::npos);
 }
@@ -169,19 +150,19 @@ TEST_F(InstallerAndRelaunch, RefusedInstallersAreRemovedAndNothingStarts) {
          "pending installer has no signature"},
     };
     for (const auto& c : cases) {
-        recorded.clear();
+        station->recorded.clear();
         write_installer_marker(c.path, c.sha256, c.signature);
-        const Status result = run_apply_check(environment);
+        const Status result = run_apply_check(environment());
         ASSERT_FALSE(result) << c.name;
         EXPECT_EQ(result.error(), c.returned) << c.name;
-        EXPECT_EQ(recorded, (std::vector<std::string>{c.recorded})) << c.name;
+        EXPECT_EQ(station->recorded, (std::vector<std::string>{c.recorded})) << c.name;
         EXPECT_FALSE(path_exists(updates / L"pending-installer.json")) << c.name;
         EXPECT_FALSE(path_exists(updates / L"pending-relaunch.json")) << c.name;
-        EXPECT_FALSE(ended) << c.name;
+        EXPECT_FALSE(station->ended) << c.name;
     }
 
     write_installer_marker(narrow((updates / L"installer" / L"missing.exe").wstring()), digest(), fixture(L"setup.exe.minisig"));
-    const Status missing = run_apply_check(environment);
+    const Status missing = run_apply_check(environment());
     ASSERT_FALSE(missing);
     EXPECT_TRUE(missing.error().starts_with("installer canonicalize failed: ")) << missing.error();
     EXPECT_FALSE(path_exists(updates / L"pending-installer.json"));
@@ -189,9 +170,9 @@ TEST_F(InstallerAndRelaunch, RefusedInstallersAreRemovedAndNothingStarts) {
 
 TEST_F(InstallerAndRelaunch, AYoungInstallerMarkerIsLeftAlone) {
     write_installer_marker(installer_path_text(), digest(), fixture(L"setup.exe.minisig"), "", 1s);
-    EXPECT_TRUE(run_apply_check(environment));
+    EXPECT_TRUE(run_apply_check(environment()));
     EXPECT_TRUE(path_exists(updates / L"pending-installer.json"));
-    EXPECT_TRUE(logged.empty());
+    EXPECT_TRUE(station->logged.empty());
 }
 
 TEST_F(InstallerAndRelaunch, AnUnconfirmedInstallerIsAwaitedThirtySecondsThenTheClientStarts) {
@@ -199,19 +180,19 @@ TEST_F(InstallerAndRelaunch, AnUnconfirmedInstallerIsAwaitedThirtySecondsThenThe
     PendingRelaunch marker{"3.0", "", static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(
                                           std::chrono::system_clock::now().time_since_epoch()).count()), 0, 0};
     write_relaunch(marker, 10s);
-    EXPECT_TRUE(run_apply_check(environment));
+    EXPECT_TRUE(run_apply_check(environment()));
     EXPECT_TRUE(path_exists(updates / L"pending-relaunch.json"));
 
     testing::set_file_age(updates / L"pending-relaunch.json", 31s);
-    const Status result = run_apply_check(environment);
+    const Status result = run_apply_check(environment());
     ASSERT_TRUE(result) << result.error();
     EXPECT_FALSE(path_exists(updates / L"pending-relaunch.json"));
-    EXPECT_TRUE(logged_matching(R"(pending relaunch ready: version=3\.0 installer_pid=0 client=.*\\Kestrivon-Client\.exe)"));
+    EXPECT_TRUE(station->logged_matching(R"(pending relaunch ready: version=3\.0 installer_pid=0 client=.*\\Kestrivon-Client\.exe)"));
     std::smatch match;
-    ASSERT_FALSE(logged.empty());
-    ASSERT_TRUE(std::regex_match(logged.back(), match,
+    ASSERT_FALSE(station->logged.empty());
+    ASSERT_TRUE(std::regex_match(station->logged.back(), match,
                                  std::regex(R"(interactive client started after update: version=3\.0 pid=(\d+) path=.*Kestrivon-Client\.exe)")))
-        << logged.back();
+        << station->logged.back();
     started.push_back(static_cast<DWORD>(std::stoul(match[1])));
     EXPECT_TRUE(testing::wait_until([&] { return path_exists(install / L"Kestrivon-Client.exe.started"); }, 10s));
 }
@@ -224,18 +205,18 @@ TEST_F(InstallerAndRelaunch, WaitsForItsOwnInstallerAndRecordsAStranger) {
     ASSERT_TRUE(testing::wait_until([&] { return process_image_path(pid).has_value(); }, 5s));
 
     write_relaunch({"3.0", image, now, creation, pid}, 3s);
-    EXPECT_TRUE(run_apply_check(environment));
+    EXPECT_TRUE(run_apply_check(environment()));
     EXPECT_TRUE(path_exists(updates / L"pending-relaunch.json")) << "its own installer still runs";
-    EXPECT_TRUE(recorded.empty());
+    EXPECT_TRUE(station->recorded.empty());
 
     write_relaunch({"3.0", image, now, creation + 1, pid}, 3s);
-    const Status result = run_apply_check(environment);
+    const Status result = run_apply_check(environment());
     ASSERT_TRUE(result) << result.error();
-    EXPECT_EQ(recorded, (std::vector<std::string>{"pending relaunch marker names a process we did not start (creation time " +
+    EXPECT_EQ(station->recorded, (std::vector<std::string>{"pending relaunch marker names a process we did not start (creation time " +
                                                   std::to_string(creation) + " != recorded " + std::to_string(creation + 1) +
                                                   "); removing it"}));
     std::smatch match;
-    ASSERT_TRUE(std::regex_match(logged.back(), match, std::regex(R"(interactive client started after update: version=3\.0 pid=(\d+) .*)")));
+    ASSERT_TRUE(std::regex_match(station->logged.back(), match, std::regex(R"(interactive client started after update: version=3\.0 pid=(\d+) .*)")));
     started.push_back(static_cast<DWORD>(std::stoul(match[1])));
 }
 
@@ -259,7 +240,7 @@ TEST_F(InstallerAndRelaunch, ARelaunchWithoutAClientProgramSaysSo) {
     fs::remove(install / L"Kestrivon-Client.exe");
     write_relaunch({"3.0", "", static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(
                                    std::chrono::system_clock::now().time_since_epoch()).count()), 0, 0}, 31s);
-    const Status result = run_apply_check(environment);
+    const Status result = run_apply_check(environment());
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error(), "pending relaunch client does not exist: " +
                                   narrow((*canonicalize_path(install) / L"Kestrivon-Client.exe").wstring()));

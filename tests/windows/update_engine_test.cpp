@@ -13,7 +13,7 @@
 #include "unique_resource.hpp"
 #include "win_text.hpp"
 #include "windows_test_support.hpp"
-#include "../../support/fake_clock.hpp"
+#include "update_test_environment.hpp"
 
 namespace kv {
 namespace {
@@ -32,16 +32,7 @@ protected:
         write(install / L"Kestrivon-Client.exe", "client v1\n");
         write(install / L"lib" / L"readme.txt", "readme v1\n");
         write(install / L"lib" / L"data.txt", "data v1\n");
-        environment.updates = updates;
-        environment.install_dir = [this] { return canonicalize_path(install); };
-        environment.log = [this](std::string_view line) { logged.emplace_back(line); };
-        environment.record = [this](std::string_view line) {
-            recorded.emplace_back(line);
-            logged.emplace_back(line);
-        };
-        environment.end_process = [this] { ended = true; };
-        environment.clock = &clock;
-        environment.first_seen = &first_seen;
+        station = std::make_unique<testing::RecordedUpdateEnvironment>(updates, install);
     }
 
     static void write(const fs::path& path, const std::string& content) { ASSERT_TRUE(write_whole_file(path, content)); }
@@ -59,7 +50,9 @@ protected:
                !path_exists(updates / L"pending-update.json") && !path_exists(updates / L"staging");
     }
 
-    bool logged_line(const std::string& line) const { return std::find(logged.begin(), logged.end(), line) != logged.end(); }
+    bool logged_line(const std::string& line) const {
+        return std::find(station->logged.begin(), station->logged.end(), line) != station->logged.end();
+    }
 
     void expect_install_untouched() const {
         EXPECT_EQ(installed(L"Kestrivon-Client.exe"), "client v1\n");
@@ -67,27 +60,24 @@ protected:
     }
 
     fs::path root, updates, install;
-    std::vector<std::string> logged, recorded;
-    bool ended = false;
-    testing::FakeClock clock;
-    MarkerFirstSeen first_seen;
-    UpdateEnvironment environment;
+    std::unique_ptr<testing::RecordedUpdateEnvironment> station;
+    UpdateEnvironment& environment() { return station->environment; }
 };
 
 TEST_F(UpdateEngine, NothingStagedIsSuccessWithoutALogLine) {
-    EXPECT_TRUE(run_apply_check(environment));
-    EXPECT_TRUE(logged.empty());
+    EXPECT_TRUE(run_apply_check(environment()));
+    EXPECT_TRUE(station->logged.empty());
 }
 
 TEST_F(UpdateEngine, ASignedUpdateReplacesTheFilesAndClearsItself) {
     stage("good");
-    const Status applied = run_apply_check(environment);
+    const Status applied = run_apply_check(environment());
     ASSERT_TRUE(applied) << applied.error();
     EXPECT_EQ(installed(L"Kestrivon-Client.exe"), "client v2\n");
     EXPECT_EQ(installed(L"lib\\data.txt"), "data v2\n");
     EXPECT_EQ(installed(L"lib\\readme.txt"), "readme v1\n");
     EXPECT_TRUE(logged_line("update applied (signed): 2.0.0"));
-    EXPECT_TRUE(recorded.empty());
+    EXPECT_TRUE(station->recorded.empty());
     EXPECT_TRUE(pending_update_cleared());
     // No side-by-side copies are left behind.
     for (const auto& entry : fs::recursive_directory_iterator(install)) {
@@ -97,37 +87,37 @@ TEST_F(UpdateEngine, ASignedUpdateReplacesTheFilesAndClearsItself) {
 
 TEST_F(UpdateEngine, AYoungMarkerOrSignatureIsLeftToSettle) {
     stage("good", 1s);
-    EXPECT_TRUE(run_apply_check(environment));
+    EXPECT_TRUE(run_apply_check(environment()));
     EXPECT_TRUE(path_exists(updates / L"pending-update.json"));
     expect_install_untouched();
     testing::set_file_age(updates / L"pending-update.json", 3s);
-    EXPECT_TRUE(run_apply_check(environment));
+    EXPECT_TRUE(run_apply_check(environment()));
     EXPECT_TRUE(path_exists(updates / L"manifest.json.sig")) << "the signature is still settling";
     testing::set_file_age(updates / L"manifest.json.sig", 3s);
-    EXPECT_TRUE(run_apply_check(environment));
+    EXPECT_TRUE(run_apply_check(environment()));
     EXPECT_EQ(installed(L"Kestrivon-Client.exe"), "client v2\n");
 }
 
 TEST_F(UpdateEngine, AMissingSignatureIsAwaitedThirtySecondsThenRejected) {
     write(updates / L"pending-update.json", "{}");
     testing::set_file_age(updates / L"pending-update.json", 10s);
-    EXPECT_TRUE(run_apply_check(environment));
+    EXPECT_TRUE(run_apply_check(environment()));
     EXPECT_TRUE(path_exists(updates / L"pending-update.json"));
     testing::set_file_age(updates / L"pending-update.json", 30s);
-    const Status rejected = run_apply_check(environment);
+    const Status rejected = run_apply_check(environment());
     ASSERT_FALSE(rejected);
     EXPECT_EQ(rejected.error(), "pending update has no signature");
-    EXPECT_EQ(recorded, (std::vector<std::string>{"pending update has no signature; rejecting stale update"}));
+    EXPECT_EQ(station->recorded, (std::vector<std::string>{"pending update has no signature; rejecting stale update"}));
     EXPECT_TRUE(pending_update_cleared());
 }
 
 TEST_F(UpdateEngine, AMissingManifestIsRejectedTheSameWay) {
     stage("good", 31s);
     fs::remove(updates / L"manifest.json");
-    const Status rejected = run_apply_check(environment);
+    const Status rejected = run_apply_check(environment());
     ASSERT_FALSE(rejected);
     EXPECT_EQ(rejected.error(), "pending update has no manifest");
-    EXPECT_EQ(recorded, (std::vector<std::string>{"pending update has no manifest; rejecting stale update"}));
+    EXPECT_EQ(station->recorded, (std::vector<std::string>{"pending update has no manifest; rejecting stale update"}));
     EXPECT_TRUE(pending_update_cleared());
 }
 
@@ -152,40 +142,40 @@ TEST_F(UpdateEngine, RefusedUpdatesChangeNothingAndAreNotRetried) {
         {"missing-file", "", ""},
     };
     for (const auto& c : cases) {
-        logged.clear();
-        recorded.clear();
+        station->logged.clear();
+        station->recorded.clear();
         stage(c.scenario);
-        const Status result = run_apply_check(environment);
+        const Status result = run_apply_check(environment());
         ASSERT_FALSE(result) << c.scenario;
         if (!c.returned.empty()) {
             EXPECT_EQ(result.error(), c.returned) << c.scenario;
-            EXPECT_EQ(recorded, (std::vector<std::string>{c.recorded})) << c.scenario;
+            EXPECT_EQ(station->recorded, (std::vector<std::string>{c.recorded})) << c.scenario;
         } else {
             EXPECT_TRUE(result.error().starts_with("required file lib/absent.txt not staged and unreadable: ")) << result.error();
         }
         expect_install_untouched();
         EXPECT_TRUE(pending_update_cleared()) << c.scenario;
-        EXPECT_TRUE(run_apply_check(environment)) << "nothing is left to retry after " << c.scenario;
+        EXPECT_TRUE(run_apply_check(environment())) << "nothing is left to retry after " << c.scenario;
     }
 }
 
 TEST_F(UpdateEngine, UnreadableOrBrokenManifestTexts) {
     stage("not-json");
-    Status result = run_apply_check(environment);
+    Status result = run_apply_check(environment());
     ASSERT_FALSE(result);
     EXPECT_TRUE(result.error().starts_with("manifest parse failed: ")) << result.error();
 
     stage("good");
     write(updates / L"manifest.json.sig", "untrusted comment: x\n\xFF\xFE\n");
     testing::set_file_age(updates / L"manifest.json.sig", 3s);
-    result = run_apply_check(environment);
+    result = run_apply_check(environment());
     ASSERT_FALSE(result);
     EXPECT_TRUE(result.error().starts_with("signature read failed: ")) << result.error();
 
     stage("good");
     write(updates / L"manifest.json.sig", "one line only\n");
     testing::set_file_age(updates / L"manifest.json.sig", 3s);
-    result = run_apply_check(environment);
+    result = run_apply_check(environment());
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error(), "signature rejected: update-verify: cannot decode signature: Invalid encoding in minisign data");
     expect_install_untouched();
@@ -194,7 +184,7 @@ TEST_F(UpdateEngine, UnreadableOrBrokenManifestTexts) {
 TEST_F(UpdateEngine, AnInstallFolderWithoutTheClientIsNotTrusted) {
     fs::remove(install / L"Kestrivon-Client.exe");
     stage("good");
-    const Status result = run_apply_check(environment);
+    const Status result = run_apply_check(environment());
     ASSERT_FALSE(result);
     const auto canonical = canonicalize_path(install);
     EXPECT_EQ(result.error(), "trusted install dir does not contain Kestrivon-Client.exe: " + narrow(canonical->wstring()));
@@ -207,7 +197,7 @@ TEST_F(UpdateEngine, AFailedReplaceKeepsEarlierFilesAndRestoresTheFailingOne) {
     const UniqueFileHandle holder(CreateFileW((install / L"f3.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                               OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(holder);
-    const Status result = run_apply_check(environment);
+    const Status result = run_apply_check(environment());
     ASSERT_FALSE(result);
     const auto canonical = canonicalize_path(install);
     EXPECT_TRUE(result.error().starts_with("replace failed for " + narrow((*canonical / L"f3.txt").wstring()) + ": "))
@@ -247,17 +237,17 @@ TEST_F(UpdateEngine, MarkersThatAreBrokenOrTooOldAreRemovedWithTheirReason) {
          1s, false, R"(ignoring expired pending-relaunch\.json marker \(age 2000s, cap 1800s\); removing it)"},
     };
     for (const auto& c : cases) {
-        logged.clear();
-        first_seen.clear(c.kind);
+        station->logged.clear();
+        station->first_seen.clear(c.kind);
         write(updates / c.file, c.content);
         testing::set_file_age(updates / c.file, c.age);
-        EXPECT_EQ(check_marker(environment, c.kind), c.valid) << c.content;
+        EXPECT_EQ(check_marker(environment(), c.kind), c.valid) << c.content;
         if (c.valid) {
-            EXPECT_TRUE(logged.empty());
+            EXPECT_TRUE(station->logged.empty());
             fs::remove(updates / c.file);
         } else {
-            ASSERT_EQ(logged.size(), 1u) << c.content;
-            EXPECT_TRUE(std::regex_match(logged[0], std::regex(c.line))) << logged[0];
+            ASSERT_EQ(station->logged.size(), 1u) << c.content;
+            EXPECT_TRUE(std::regex_match(station->logged[0], std::regex(c.line))) << station->logged[0];
             EXPECT_FALSE(path_exists(updates / c.file));
         }
     }
@@ -265,30 +255,30 @@ TEST_F(UpdateEngine, MarkersThatAreBrokenOrTooOldAreRemovedWithTheirReason) {
 
 TEST_F(UpdateEngine, AMarkerKeptFreshByItsWriterStillExpiresOnceWatchedTooLong) {
     write(updates / L"pending-update.json", "{}");
-    EXPECT_TRUE(check_marker(environment, MarkerKind::update));
-    clock.advance(900s);
+    EXPECT_TRUE(check_marker(environment(), MarkerKind::update));
+    station->clock.advance(900s);
     write(updates / L"pending-update.json", "{}");
-    EXPECT_TRUE(check_marker(environment, MarkerKind::update));
-    clock.advance(1s);
-    EXPECT_FALSE(check_marker(environment, MarkerKind::update));
-    EXPECT_EQ(logged.back(), "ignoring expired pending-update.json marker (age 901s, cap 900s); removing it");
+    EXPECT_TRUE(check_marker(environment(), MarkerKind::update));
+    station->clock.advance(1s);
+    EXPECT_FALSE(check_marker(environment(), MarkerKind::update));
+    EXPECT_EQ(station->logged.back(), "ignoring expired pending-update.json marker (age 901s, cap 900s); removing it");
     // Once gone, a new marker starts a fresh watch.
     write(updates / L"pending-update.json", "{}");
-    EXPECT_TRUE(check_marker(environment, MarkerKind::update));
+    EXPECT_TRUE(check_marker(environment(), MarkerKind::update));
 }
 
 TEST_F(UpdateEngine, AnyUpdatePendingRemovesABrokenUpdateMarkerAndSeesTheInstaller) {
     write(updates / L"pending-update.json", "[1]");
     write(updates / L"pending-installer.json", R"({"version":"1","installer_path":"x","sha256":"y","signature":"z"})");
-    EXPECT_TRUE(any_update_pending(environment));
+    EXPECT_TRUE(any_update_pending(environment()));
     EXPECT_FALSE(path_exists(updates / L"pending-update.json"));
-    EXPECT_EQ(logged, (std::vector<std::string>{"ignoring invalid pending-update.json marker (not a JSON object); removing it"}));
+    EXPECT_EQ(station->logged, (std::vector<std::string>{"ignoring invalid pending-update.json marker (not a JSON object); removing it"}));
     fs::remove(updates / L"pending-installer.json");
-    EXPECT_FALSE(any_update_pending(environment));
+    EXPECT_FALSE(any_update_pending(environment()));
 }
 
 TEST_F(UpdateEngine, TheRelaunchMarkerIsPublishedWhole) {
-    ASSERT_TRUE(write_relaunch_marker(environment, "3.1", 77, 134000000000000000, "C:\\Windows\\Temp\\x\\setup.exe"));
+    ASSERT_TRUE(write_relaunch_marker(environment(), "3.1", 77, 134000000000000000, "C:\\Windows\\Temp\\x\\setup.exe"));
     const auto text = testing::read_file(updates / L"pending-relaunch.json");
     ASSERT_TRUE(text);
     EXPECT_TRUE(std::regex_match(*text, std::regex("\\{\n  \"version\": \"3\\.1\",\n  \"installer_pid\": 77,\n  \"created_at\": \\d+,\n"
