@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Sets up a Debian 12 machine and runs a simulated café station under Wine: the programs are
-# installed into "C:\Program Files\Kestrivon" of a fresh prefix, the updater service is
-# installed with "install", and its log is followed until Ctrl-C (or --for SECONDS), after
-# which the service is uninstalled and the prefix stopped.
+# Sets up a Debian 12 machine and runs a simulated café station under Wine, as a live demo:
+# the programs are installed into "C:\Program Files\Kestrivon" of a fresh prefix, the updater
+# service is installed with "install", it starts the station client (a stand-in) and the
+# watchdog, then a signed update is staged and applied while you watch. The station keeps
+# running until Ctrl-C (or --for SECONDS); then the service is uninstalled and Wine stopped.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -14,50 +15,108 @@ say() { printf '\n== %s\n' "$*"; }
 
 scripts/install-dependencies.sh
 say "building the Windows programs"
-cmake --preset windows >/dev/null
-cmake --build --preset windows --target Kestrivon-Client-Updater
+cmake --preset windows >/dev/null 2>&1
+targets=(Kestrivon-Client-Updater station-client-double)
+grep -q 'Kestrivon-Watchdog' build/windows/Makefile 2>/dev/null && targets+=(Kestrivon-Watchdog)
+cmake --build --preset windows --target "${targets[@]}" >/dev/null
 
 . scripts/wine-prefix.sh
 prefix="$root/build/station/wineprefix"
 kv_wine_prefix_stop "$prefix"
-rm -rf "$prefix"
-say "starting a fresh Wine prefix in $prefix"
+rm -rf "$prefix" "$root/build/station/update"
+say "starting a fresh Wine prefix (a simulated station PC) in $prefix"
 kv_wine_prefix_start "$prefix"
 
 install_linux="$prefix/drive_c/Program Files/Kestrivon"
 install_windows='C:\Program Files\Kestrivon'
 mkdir -p "$install_linux"
 cp build/windows/bin/Kestrivon-Client-Updater.exe "$install_linux/"
-say "installed the programs into $install_windows"
-ls -l "$install_linux"
+[[ -f build/windows/bin/Kestrivon-Watchdog.exe ]] && cp build/windows/bin/Kestrivon-Watchdog.exe "$install_linux/"
+cp build/windows/doubles/client/Kestrivon-Client.exe "$install_linux/"
+# The stand-in client reports to the service every 5 s, as a real station client must.
+printf 'heartbeat 5000 100000\n' >"$install_linux/client-double.script"
+say "installed into $install_windows (the client is a test stand-in that sends HEARTBEAT every 5 s)"
+ls "$install_linux"
 
-# Wine gives LocalSystem services C:\users\Public as ProgramData; the install verb runs as the
+# Wine gives LocalSystem services C:\users\Public as ProgramData; "install" runs as the
 # desktop user, whose ProgramData is C:\ProgramData.
-service_log="$prefix/drive_c/users/Public/Kestrivon/Client/logs/updater-service.log"
+data="$prefix/drive_c/users/Public/Kestrivon/Client"
+service_log="$data/logs/updater-service.log"
 install_log="$prefix/drive_c/ProgramData/Kestrivon/Client/logs/updater-service.log"
+shown=0
+
+# Prints the service log's new lines as they come; returns 0 once a line after line $3
+# (default 0) matches $1, leaving its number in last_hit; 1 after $2 seconds.
+last_hit=0
+follow_until() {
+    local pattern="$1" limit="$2" from="${3:-0}" waited=0
+    while :; do
+        if [[ -f "$service_log" ]]; then
+            local total; total=$(wc -l <"$service_log")
+            if ((total > shown)); then
+                sed -n "$((shown + 1)),${total}p" "$service_log" | sed 's/^/   service log: /'
+                shown=$total
+            fi
+            local hit
+            hit=$(sed -n "$((from + 1)),${total}p" "$service_log" | grep -nE "$pattern" | head -n 1 | cut -d: -f1 || true)
+            if [[ -n "$hit" ]]; then
+                last_hit=$((from + hit))
+                return 0
+            fi
+        fi
+        ((waited >= limit * 5)) && return 1
+        sleep 0.2
+        waited=$((waited + 1))
+    done
+}
 
 stop_station() {
     trap - INT TERM EXIT
-    say "uninstalling the service"
-    wine "$install_windows\\Kestrivon-Client-Updater.exe" uninstall || echo "uninstall exited with $?"
-    [[ -f "$install_log" ]] && tail -n 3 "$install_log"
+    say "stopping the station: Kestrivon-Client-Updater.exe uninstall"
+    wine "$install_windows\\Kestrivon-Client-Updater.exe" uninstall >/dev/null 2>&1 || echo "uninstall exited with $?"
+    [[ -f "$install_log" ]] && tail -n 2 "$install_log" | sed 's/^/   install log: /'
     kv_wine_prefix_stop "$prefix"
     say "station stopped"
 }
 trap stop_station INT TERM EXIT
 
 say "installing the service: Kestrivon-Client-Updater.exe install"
-wine "$install_windows\\Kestrivon-Client-Updater.exe" install
-echo "install log ($install_log):"
-cat "$install_log"
+wine "$install_windows\\Kestrivon-Client-Updater.exe" install >/dev/null 2>&1
+sed 's/^/   install log: /' "$install_log"
 
-say "the service as the service manager sees it"
-wine sc query KestrivonClientUpdater 2>/dev/null | tr -d '\r' || true
+say "the service starts the client (and the watchdog) in the console user's session"
+follow_until 'supervisor relaunched client pid=' 60 || echo "   (no client start seen yet)"
+follow_until 'service started watchdog pid=|watchdog start failed' 10 || true
+before_update=$shown
 
-say "the service log ($service_log), followed live; Ctrl-C stops the station"
-for _ in $(seq 50); do [[ -f "$service_log" ]] && break; sleep 0.2; done
+say "publishing a signed update: a new client program and version.txt 2.0.0"
+updates="$data/updates"
+stage="$root/build/station/update"
+mkdir -p "$stage/staging"
+cp build/windows/doubles/client/Kestrivon-Client.exe "$stage/staging/Kestrivon-Client.exe"
+printf '2.0.0\n' >"$stage/staging/version.txt"
+printf '{"version":"2.0.0","files":[{"relative_path":"Kestrivon-Client.exe","sha256":"%s"},{"relative_path":"version.txt","sha256":"%s"}]}\n' \
+    "$(sha256sum "$stage/staging/Kestrivon-Client.exe" | cut -d' ' -f1)" "$(sha256sum "$stage/staging/version.txt" | cut -d' ' -f1)" \
+    >"$stage/manifest.json"
+echo "   manifest.json: $(cat "$stage/manifest.json")"
+minisign -S -s tests/fixtures/dev-update-key/dev-update-key.secret -m "$stage/manifest.json" -x "$stage/manifest.json.sig" \
+    -t "Kestrivon client 2.0.0" >/dev/null
+echo "   signed with minisign (development key): manifest.json.sig"
+mkdir -p "$updates"
+cp -r "$stage/staging" "$stage/manifest.json" "$stage/manifest.json.sig" "$updates/"
+printf '{}' >"$updates/pending-update.json"
+echo "   staged in %ProgramData%\\Kestrivon\\Client\\updates, marker pending-update.json written last"
+
+say "the service verifies the signature and every checksum, ends the client, replaces the files"
+if follow_until 'update applied \(signed\)|update failed|SIGNATURE REJECTED' 60 "$before_update"; then
+    echo "   installed version.txt now reads: $(cat "$install_linux/version.txt" 2>/dev/null || echo '(missing)')"
+fi
+say "client supervision brings the client back"
+follow_until 'supervisor relaunched client pid=' 60 "$last_hit" || echo "   (no relaunch seen yet)"
+
+say "the station runs; the service log follows live$( ((run_for > 0)) && echo " for ${run_for}s" || echo "; Ctrl-C stops it")"
 if ((run_for > 0)); then
-    timeout "$run_for" tail -n +1 -F "$service_log" 2>/dev/null || true
+    follow_until 'a line that never comes' "$run_for" "$shown" || true
 else
-    tail -n +1 -F "$service_log" 2>/dev/null
+    while :; do follow_until 'a line that never comes' 3600 "$shown" || true; done
 fi

@@ -17,6 +17,6 @@ LoopDuties make_service_duties(SupervisionRecords& records, const LogSink& log);
 void start_privileged_pipe_listener(SupervisionRecords& records, const LogSink& log);
 
 // Ends the watchdog this service launched, when the service stops.
-void stop_launched_watchdog(const LogSink& log);
+void stop_launched_watchdog(SupervisionRecords& records, const LogSink& log);
 
 }  // namespace kv

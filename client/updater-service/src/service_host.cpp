@@ -79,7 +79,7 @@ void WINAPI service_main(DWORD, LPWSTR*) {
 
     start_privileged_pipe_listener(context.records, log);
     run_main_loop(context.stop, make_service_duties(context.records, log), log);
-    stop_launched_watchdog(log);
+    stop_launched_watchdog(context.records, log);
 
     if (report_state(handle, SERVICE_STOPPED, 0)) {
         log("service stopped");

@@ -1,0 +1,111 @@
+// "PING" round trips on the privileged pipe against a bare message-mode echo server, both
+// served in this process and measured in the same run with the same client code.
+// Run: wine build/windows/bench/pipe_benchmark.exe [seconds per server]
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "privileged_pipe.hpp"
+#include "privileged_pipe_client.hpp"
+#include "process_utilities.hpp"
+#include "unique_resource.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// The least a pipe server can do per connection: read, answer, wait for the client to close.
+void start_echo_server(const std::wstring& name) {
+    for (int i = 0; i < 4; ++i) {
+        kv::UniqueFileHandle instance(CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX,
+                                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 4, 4096, 4096, 0,
+                                                       nullptr));
+        if (!instance) {
+            std::fprintf(stderr, "echo server: CreateNamedPipe failed (%lu)\n", GetLastError());
+            std::exit(1);
+        }
+        std::thread([pipe = instance.release()] {
+            for (;;) {
+                if (!ConnectNamedPipe(pipe, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) {
+                    DisconnectNamedPipe(pipe);
+                    continue;
+                }
+                char buffer[512];
+                DWORD read = 0, written = 0;
+                if (ReadFile(pipe, buffer, sizeof(buffer), &read, nullptr)) {
+                    WriteFile(pipe, "OK\n", 3, &written, nullptr);
+                    ReadFile(pipe, buffer, sizeof(buffer), &read, nullptr);  // returns when the client closes
+                }
+                DisconnectNamedPipe(pipe);
+            }
+        }).detach();
+    }
+}
+
+struct Figures {
+    double per_second = 0;
+    double median_ms = 0;
+    int failures = 0;
+};
+
+Figures measure(const std::wstring& name, std::chrono::seconds duration) {
+    std::vector<double> latencies;
+    Figures figures;
+    const auto start = Clock::now();
+    while (Clock::now() - start < duration) {
+        const auto before = Clock::now();
+        const auto reply = kv::send_privileged_request("PING", name, 5s);
+        const auto after = Clock::now();
+        if (!reply || *reply != "OK") {
+            ++figures.failures;
+            continue;
+        }
+        latencies.push_back(std::chrono::duration<double, std::milli>(after - before).count());
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    figures.per_second = static_cast<double>(latencies.size()) / seconds;
+    if (!latencies.empty()) {
+        std::nth_element(latencies.begin(), latencies.begin() + static_cast<long>(latencies.size() / 2), latencies.end());
+        figures.median_ms = latencies[latencies.size() / 2];
+    }
+    return figures;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const std::chrono::seconds duration(argc > 1 ? std::max(1, _wtoi(argv[1])) : 5);
+    const std::wstring suffix = std::to_wstring(GetCurrentProcessId());
+    const std::wstring privileged = L"\\\\.\\pipe\\kestrivon-bench-privileged-" + suffix;
+    const std::wstring echo = L"\\\\.\\pipe\\kestrivon-bench-echo-" + suffix;
+
+    static kv::SupervisionRecords records;
+    kv::PrivilegedPipeSettings settings;
+    settings.pipe_name = privileged;
+    settings.records = &records;
+    settings.log = [](std::string_view line) { std::fprintf(stderr, "pipe log: %.*s\n", static_cast<int>(line.size()), line.data()); };
+    // The same work as the real caller check (the caller's image is read), then this program is let in.
+    settings.check_caller = [](std::uint32_t pid) -> kv::Status {
+        if (!kv::process_image_path(pid)) return kv::fail("caller image unreadable");
+        return kv::ok();
+    };
+    kv::start_privileged_pipe(std::move(settings));
+    start_echo_server(echo);
+    for (int i = 0; i < 100 && !kv::send_privileged_request("PING", privileged, 100ms); ++i) std::this_thread::sleep_for(50ms);
+
+    (void)measure(echo, 1s);  // warm-up
+    const Figures bare = measure(echo, duration);
+    const Figures served = measure(privileged, duration);
+    std::printf("bare echo pipe:  %8.1f round trips/s, median %.3f ms, %d failures\n", bare.per_second, bare.median_ms, bare.failures);
+    std::printf("privileged PING: %8.1f round trips/s, median %.3f ms, %d failures\n", served.per_second, served.median_ms,
+                served.failures);
+    std::printf("ratio privileged/bare: throughput %.2f, median latency %.2f\n", served.per_second / bare.per_second,
+                served.median_ms / bare.median_ms);
+    return bare.failures + served.failures == 0 ? 0 : 1;
+}
