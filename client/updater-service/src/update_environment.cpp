@@ -1,6 +1,6 @@
 #include "update_environment.hpp"
 
-#include <cstdlib>
+#include <windows.h>
 
 #include "data_paths.hpp"
 #include "service_log.hpp"
@@ -16,8 +16,9 @@ UpdateEnvironment service_update_environment() {
     environment.log = service_log;
     environment.record = record_last_error;
     // The service manager sees an unexpected end and restarts the service by its recovery
-    // actions; the restarted service then relaunches the client after the installer.
-    environment.end_process = [] { std::exit(0); };
+    // actions; the restarted service then relaunches the client after the installer. The
+    // system ends the other threads first, so none of them runs on during static teardown.
+    environment.end_process = [] { ExitProcess(0); };
     environment.clock = &clock;
     environment.first_seen = &first_seen;
     return environment;

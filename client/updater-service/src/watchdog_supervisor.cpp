@@ -72,14 +72,8 @@ Result<WatchdogChild> WatchdogSupervisor::launch() {
     if (!GetFileAttributesExW(executable.c_str(), GetFileExInfoStandard, &metadata)) {
         return fail("watchdog not found: " + narrow(executable.wstring()));
     }
-    for (const char* privilege : {"SeTcbPrivilege", "SeAssignPrimaryTokenPrivilege", "SeIncreaseQuotaPrivilege"}) {
-        // As for the client: only the Tcb privilege is indispensable (see the launcher).
-        if (std::string_view(privilege) == "SeTcbPrivilege") {
-            if (Status enabled = enable_privilege(privilege); !enabled) return fail(enabled.error());
-        } else if (const auto tried = try_enable_privilege(privilege); !tried) {
-            return fail(tried.error());
-        }
-    }
+    // The same privileges, with the same tolerance, as the client's launcher.
+    if (Status enabled = enable_launch_privileges(); !enabled) return fail(enabled.error());
     const auto session = signed_in_console_session();
     if (!session) return fail(session.error());
     auto token = session_user_token(*session);
