@@ -22,7 +22,7 @@ cp build/windows/doubles/client/Kestrivon-Client.exe "$install_linux/"
 printf 'heartbeat 5000 100000\n' >"$install_linux/client-double.script"
 cp build/windows/doubles/idle-program.exe "$prefix/drive_c/idle-baseline.exe"
 wine 'C:\Program Files\Kestrivon\Kestrivon-Client-Updater.exe' install >/dev/null 2>&1
-wine 'C:\idle-baseline.exe' >/dev/null 2>&1 &
+wine 'C:\idle-baseline.exe' "$((seconds + 60))" >/dev/null 2>&1 &
 
 pid_of() { pgrep -f "$1" | head -n 1; }
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }

@@ -1,7 +1,9 @@
 // A program for the tests to start and end: on start it writes its process id and a few
-// environment variables to "{own path}.started", then idles for at most a minute.
+// environment variables to "{own path}.started", then idles for a minute (or for the number of
+// seconds given as its argument).
 #include <windows.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -18,7 +20,7 @@ std::string variable(const wchar_t* name) {
 
 }  // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
     wchar_t own_path[MAX_PATH];
     const DWORD length = GetModuleFileNameW(nullptr, own_path, MAX_PATH);
     const std::wstring report_path = std::wstring(own_path, length) + L".started";
@@ -29,6 +31,6 @@ int wmain() {
                << "\nUSERNAME=" << variable(L"USERNAME") << "\n";
     }
     MoveFileExW((report_path + L".tmp").c_str(), report_path.c_str(), MOVEFILE_REPLACE_EXISTING);
-    Sleep(60000);
+    Sleep(argc > 1 ? 1000 * std::wcstoul(argv[1], nullptr, 10) : 60000);
     return 0;
 }
