@@ -18,10 +18,20 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-fs::path updater() { return testing::program_dir() / L"Kestrivon-Client-Updater.exe"; }
-fs::path client() { return testing::program_dir() / L"Kestrivon-Client.exe"; }
-fs::path script() { return testing::program_dir() / L"client-double.script"; }
-fs::path client_log() { return testing::program_dir() / L"client-double.log"; }
+// The service installed from a folder of its own, without a watchdog beside it: this test
+// watches client supervision alone, with no watchdog monitor restarting the client too.
+fs::path station() { return testing::build_path(KV_SCRATCH_DIR) / L"station-client-service"; }
+fs::path updater() {
+    const fs::path copy = station() / L"Kestrivon-Client-Updater.exe";
+    if (!fs::exists(copy)) {
+        fs::create_directories(station());
+        CopyFileW((testing::program_dir() / L"Kestrivon-Client-Updater.exe").c_str(), copy.c_str(), FALSE);
+    }
+    return copy;
+}
+fs::path client() { return station() / L"Kestrivon-Client.exe"; }
+fs::path script() { return station() / L"client-double.script"; }
+fs::path client_log() { return station() / L"client-double.log"; }
 
 void write_script(const std::string& text) {
     const fs::path aside = script().wstring() + L".tmp";
@@ -90,7 +100,7 @@ TEST(StationClientService, StartsRelaunchesAndStandsAsideAfterAnAnnouncedExit) {
     const std::string log_text = testing::read_file(testing::service_log_path()).value_or("");
     const std::size_t at = log_text.find(not_found);
     const std::string shown = log_text.substr(at + not_found.size(), log_text.find('\n', at) - at - not_found.size());
-    EXPECT_TRUE(shown.ends_with("\\bin\\Kestrivon-Client.exe")) << shown;
+    EXPECT_TRUE(shown.ends_with("\\station-client-service\\Kestrivon-Client.exe")) << shown;
     const auto failures = stamps_of(not_found);
     EXPECT_GE(failures[1] - failures[0], 2);
     EXPECT_EQ(stamps_of("] privileged pipe: listener starting").size(), 1u);
