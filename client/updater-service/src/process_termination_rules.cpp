@@ -1,4 +1,5 @@
 #include "process_termination_rules.hpp"
+#include "decimal_text.hpp"
 
 #include <array>
 
@@ -34,15 +35,7 @@ bool listed(const std::array<std::string_view, N>& names, std::string_view stem)
 }  // namespace
 
 std::optional<std::uint32_t> parse_pid(std::string_view text) {
-    if (text.starts_with('+')) text.remove_prefix(1);
-    if (text.empty()) return std::nullopt;
-    std::uint64_t value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-        if (value > 0xFFFFFFFFu) return std::nullopt;
-    }
-    return static_cast<std::uint32_t>(value);
+    return parse_unsigned32(text);
 }
 
 std::string image_stem(std::string_view image_path) {

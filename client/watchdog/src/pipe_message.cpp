@@ -1,4 +1,5 @@
 #include "pipe_message.hpp"
+#include "decimal_text.hpp"
 
 #include <array>
 #include <optional>
@@ -27,15 +28,7 @@ constexpr std::array<std::pair<std::string_view, K>, 13> command_words = {{
 
 // Decimal 0..4294967295 with one optional "+"; leading zeros are allowed.
 std::optional<std::uint32_t> parse_pid_number(std::string_view text) {
-    if (text.starts_with('+')) text.remove_prefix(1);
-    if (text.empty()) return std::nullopt;
-    std::uint64_t value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-        if (value > 0xFFFFFFFFu) return std::nullopt;
-    }
-    return static_cast<std::uint32_t>(value);
+    return parse_unsigned32(text);
 }
 
 }  // namespace
