@@ -232,7 +232,12 @@ TEST(PrivilegedPipe, OnlyTheClientBesideTheServiceIsAnswered) {
     const fs::path elsewhere = testing::scratch_dir("pipe-stranger");
     const std::string stranger = run_double(elsewhere, L"Kestrivon-Client.exe", {L"send PING"});
     EXPECT_EQ(stranger.find(" reply "), std::string::npos) << stranger;
-    EXPECT_NE(stranger.find(" error cannot read the reply"), std::string::npos) << stranger;
+    // The server may drop the stranger before or after its request went out: either way the
+    // client piece reports an error and no reply.
+    EXPECT_TRUE(stranger.find(" error cannot read the reply") != std::string::npos ||
+                stranger.find(" error cannot set message mode") != std::string::npos ||
+                stranger.find(" error cannot write the request") != std::string::npos)
+        << stranger;
     const auto refused = served().log.matching("privileged pipe refused a caller: ");
     ASSERT_EQ(refused.size(), before + 1);
     EXPECT_EQ(refused.back(), "privileged pipe refused a caller: caller not authorized: " +
