@@ -1,5 +1,7 @@
 // Stand-in for the client's installer: records its arguments and the folder it ran from in
 // the file named by KV_INSTALLER_REPORT, waits KV_INSTALLER_SECONDS (default 0), exits 0.
+// Started by an installed service, which passes no such environment, it takes the wait from
+// an argument "/wait=SECONDS" instead.
 #include <windows.h>
 
 #include <cstdlib>
@@ -23,5 +25,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     wchar_t seconds[16];
     if (GetEnvironmentVariableW(L"KV_INSTALLER_SECONDS", seconds, 16) > 0) Sleep(1000 * std::wcstoul(seconds, nullptr, 10));
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring argument = argv[i];
+        if (argument.starts_with(L"/wait=")) Sleep(1000 * std::wcstoul(argument.c_str() + 6, nullptr, 10));
+    }
     return 0;
 }

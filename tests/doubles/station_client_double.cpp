@@ -7,16 +7,23 @@
 //   heartbeat INTERVAL_MS COUNT  "HEARTBEAT" COUNT times, INTERVAL_MS apart
 //   sleep MS
 //   hang                         stop doing anything (ended by the test, or after two minutes)
+//   await NAME                   wait until a file NAME appears beside it (two minutes at most), then delete it
+//   watchdog TEXT                one session on the watchdog's pipe: read its greeting, send TEXT
+//                                (escaped as for send; {token} stands for the contents of
+//                                watchdog.token), then log what comes back until it closes or is quiet
 //   exit CODE
 // Started with arguments (as tests do) it never lives longer than two minutes, so no test
 // leaves one behind for long; from the script file it runs as long as the script says.
 #include <windows.h>
 
+#include <cstdint>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "privileged_pipe_client.hpp"
+#include "script_text.hpp"
 #include "unique_resource.hpp"
 #include "win_text.hpp"
 
@@ -40,33 +47,6 @@ void log_line(const std::string& line) {
     const std::string text = "pid=" + std::to_string(GetCurrentProcessId()) + " " + line + "\n";
     DWORD written = 0;
     WriteFile(log.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-}
-
-std::string unescape(const std::string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 == text.size()) {
-            out += text[i];
-            continue;
-        }
-        const char c = text[++i];
-        out += c == 's' ? ' ' : c == 't' ? '\t' : c == 'r' ? '\r' : c == 'n' ? '\n' : c;
-    }
-    return out;
-}
-
-std::string escape(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else {
-            out += c;
-        }
-    }
-    return out;
 }
 
 std::vector<std::string> script_lines(int argc, wchar_t** argv) {
@@ -93,7 +73,95 @@ std::vector<std::string> script_lines(int argc, wchar_t** argv) {
 
 void send(const std::wstring& pipe, const std::string& request) {
     const auto reply = kv::send_privileged_request(request, pipe);
-    log_line(reply ? "reply " + escape(*reply) : "error " + reply.error());
+    log_line(reply ? "reply " + kv::testing::escape_line_ends(*reply) : "error " + reply.error());
+}
+
+
+// The session token the watchdog wrote for its client, where the client finds it.
+std::string watchdog_token() {
+    wchar_t base[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableW(L"ProgramData", base, MAX_PATH);
+    const std::wstring root = length > 0 && length < MAX_PATH ? std::wstring(base, length) : L"C:\\ProgramData";
+    const std::wstring file = root + L"\\Kestrivon\\Client\\watchdog.token";
+    const kv::UniqueFileHandle token(
+        CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
+    char buffer[256];
+    DWORD read = 0;
+    if (!token || !ReadFile(token.get(), buffer, sizeof(buffer), &read, nullptr)) return {};
+    std::string text(buffer, read);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
+// Lines the watchdog sends until it closes the pipe or stays quiet for `quiet_ms`.
+std::vector<std::string> read_watchdog_lines(HANDLE pipe, DWORD quiet_ms, std::size_t stop_after = SIZE_MAX) {
+    std::vector<std::string> lines;
+    std::string pending;
+    DWORD quiet_since = GetTickCount();
+    while (lines.size() < stop_after) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) break;
+        if (available == 0) {
+            if (GetTickCount() - quiet_since > quiet_ms) break;
+            Sleep(20);
+            continue;
+        }
+        char buffer[256];
+        DWORD read = 0;
+        if (!ReadFile(pipe, buffer, sizeof(buffer), &read, nullptr) || read == 0) break;
+        pending.append(buffer, read);
+        for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+            lines.push_back(pending.substr(0, end));
+            pending.erase(0, end + 1);
+        }
+        quiet_since = GetTickCount();
+    }
+    return lines;
+}
+
+// A connection made just before a new watchdog takes over the pipe is dropped without a
+// greeting (each watchdog drops what an earlier one left connected), so a client tries again.
+kv::UniqueFileHandle connect_to_watchdog() {
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(200)) {
+        kv::UniqueFileHandle pipe(
+            CreateFileW(L"\\\\.\\pipe\\kestrivon-watchdog", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!pipe) continue;
+        const auto greeting = read_watchdog_lines(pipe.get(), 5000, 1);
+        if (greeting.empty()) {
+            log_line("watchdog dropped the connection before its greeting");
+            continue;
+        }
+        log_line("watchdog greeting " + greeting.front());
+        return pipe;
+    }
+    log_line("watchdog error cannot connect (error " + std::to_string(GetLastError()) + ")");
+    return kv::UniqueFileHandle();
+}
+
+void watchdog_session(const std::string& script_text) {
+    const kv::UniqueFileHandle pipe = connect_to_watchdog();
+    if (!pipe) return;
+    std::string text = kv::testing::unescape_script_text(script_text);
+    if (const std::size_t at = text.find("{token}"); at != std::string::npos) text.replace(at, 7, watchdog_token());
+    DWORD written = 0;
+    if (!WriteFile(pipe.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
+        log_line("watchdog error write failed (error " + std::to_string(GetLastError()) + ")");
+        return;
+    }
+    for (const std::string& line : read_watchdog_lines(pipe.get(), 1000)) log_line("watchdog says " + line);
+    log_line("watchdog session closed");
+}
+
+void await_file(const std::string& name) {
+    const std::filesystem::path file = folder_of_program() + kv::widen(name);
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < lifetime_ms; Sleep(100)) {
+        std::error_code ignored;
+        if (std::filesystem::remove(file, ignored)) {
+            log_line("awaited " + name);
+            return;
+        }
+    }
+    log_line("await timed out " + name);
 }
 
 }  // namespace
@@ -113,7 +181,7 @@ int wmain(int argc, wchar_t** argv) {
         if (word == "pipe") {
             pipe = kv::widen(rest);
         } else if (word == "send") {
-            send(pipe, unescape(rest));
+            send(pipe, kv::testing::unescape_script_text(rest));
         } else if (word == "heartbeat") {
             std::istringstream numbers(rest);
             DWORD interval = 1000;
@@ -129,6 +197,10 @@ int wmain(int argc, wchar_t** argv) {
             log_line("hanging");
             Sleep(lifetime_ms);
             return 3;
+        } else if (word == "await") {
+            await_file(rest);
+        } else if (word == "watchdog") {
+            watchdog_session(rest);
         } else if (word == "exit") {
             log_line("exit " + rest);
             return std::stoi(rest);

@@ -28,6 +28,7 @@ namespace fs = std::filesystem;
 
 struct RunningWatchdog {
     UniqueHandle process;
+    UniqueHandle main_thread;  // runs the message loop
     DWORD pid = 0;
     fs::path out_file;
     fs::path err_file;
@@ -103,7 +104,7 @@ protected:
         EXPECT_TRUE(CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &startup, &created))
             << GetLastError();
         watchdog->process.reset(created.hProcess);
-        UniqueHandle thread(created.hThread);
+        watchdog->main_thread.reset(created.hThread);
         watchdog->pid = created.dwProcessId;
         watchdogs.push_back(std::move(watchdog));
         return *watchdogs.back();

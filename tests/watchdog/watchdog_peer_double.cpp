@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <string>
 
+#include "../doubles/script_text.hpp"
 #include "unique_resource.hpp"
 #include "win_text.hpp"
 
@@ -31,25 +32,6 @@ void print(const std::string& line) {
     const std::string text = line + "\n";
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-}
-
-std::string escape(const std::string& text) {
-    std::string out;
-    for (const char c : text) out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : std::string(1, c);
-    return out;
-}
-
-std::string unescape(const std::string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 == text.size()) {
-            out += text[i];
-            continue;
-        }
-        const char c = text[++i];
-        out += c == 's' ? ' ' : c == 'r' ? '\r' : c == 'n' ? '\n' : c;
-    }
-    return out;
 }
 
 void stay_with_parent() {
@@ -135,7 +117,7 @@ int wmain(int argc, wchar_t** argv) {
                 print(got == Got::eof ? "eof" : "timeout");
             }
         } else if (word == "send" || word == "auth") {
-            std::string text = unescape(rest);
+            std::string text = kv::testing::unescape_script_text(rest);
             if (word == "auth") {
                 wchar_t base[MAX_PATH];
                 const DWORD length = GetEnvironmentVariableW(L"ProgramData", base, MAX_PATH);
@@ -155,7 +137,7 @@ int wmain(int argc, wchar_t** argv) {
             Got got;
             while ((got = read_some(pipe.get(), received)) == Got::data) {
             }
-            print("rest " + escape(received));
+            print("rest " + kv::testing::escape_line_ends(received));
             print(got == Got::eof ? "eof" : "timeout");
             received.clear();
         } else {

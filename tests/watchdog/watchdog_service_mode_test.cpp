@@ -29,8 +29,39 @@ protected:
         return watchdog;  // the duplicate closes here, as the service closes its copy
     }
 
+    // The beats that arrived within `span`.
+    std::string beats_within(std::chrono::milliseconds span) {
+        std::string beats;
+        const auto until = std::chrono::steady_clock::now() + span;
+        while (std::chrono::steady_clock::now() < until) {
+            DWORD available = 0;
+            if (PeekNamedPipe(beat_read.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+                char bytes[64];
+                DWORD read = 0;
+                if (ReadFile(beat_read.get(), bytes, sizeof(bytes), &read, nullptr)) beats.append(bytes, read);
+            }
+            std::this_thread::sleep_for(50ms);
+        }
+        return beats;
+    }
+
     UniqueFileHandle held, beat_read, beat_write;
 };
+
+TEST_F(WatchdogServiceModeTest, FallsSilentWhileItsMainLoopIsBlocked) {
+    RunningWatchdog& watchdog = start_as_service(held.get());
+    ASSERT_TRUE(watchdog.says("Shutdown blocker window created")) << watchdog.out() << watchdog.err();
+    beat_write.reset();
+    EXPECT_GE(beats_within(5s).size(), 2u);
+
+    ASSERT_NE(SuspendThread(watchdog.main_thread.get()), static_cast<DWORD>(-1));
+    // A check already due when the loop stopped may still beat once; then nothing.
+    EXPECT_LE(beats_within(2500ms).size(), 1u);
+    EXPECT_EQ(beats_within(6s), "") << "no beat while the loop is blocked";
+
+    ASSERT_NE(ResumeThread(watchdog.main_thread.get()), static_cast<DWORD>(-1));
+    EXPECT_GE(beats_within(5s).size(), 1u) << "beats resume with the loop";
+}
 
 TEST_F(WatchdogServiceModeTest, BeatsAboutEveryTwoSecondsAndStopsOnceTheServiceLetsGo) {
     RunningWatchdog& watchdog = start_as_service(held.get());

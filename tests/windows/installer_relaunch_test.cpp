@@ -111,11 +111,38 @@ TEST_F(InstallerAndRelaunch, ASignedInstallerIsCopiedPrivatelyStartedAndTheServi
     const std::string temp = narrow((windows_directory() / L"Temp").wstring());
     EXPECT_TRUE(std::regex_match(relaunch->installer_image,
                                  std::regex(std::regex_replace(temp, std::regex(R"([\\.])"), R"(\$&)") +
-                                            R"(\\Kestrivon-installer-\d+-\d+-0\\setup\.exe)")))
+                                                R"(\\Kestrivon-installer-\d+-\d+-0\\setup\.exe)",
+                                            std::regex::icase)))
         << relaunch->installer_image;
     EXPECT_TRUE(station->logged_matching(R"(launching signed installer: version=3\.0 path=.*setup\.exe args=\["/quiet", "x y"\])"));
     EXPECT_TRUE(station->logged_matching(R"(installer update launched \(signed\): 3\.0 pid=\d+ path=.*setup\.exe)"));
     EXPECT_TRUE(station->logged_matching("client and watchdog exited before installer"));
+}
+
+TEST_F(InstallerAndRelaunch, TheNextRunWaitsForTheStartedInstallerThenStartsTheClient) {
+    testing::ScopedEnvironment installer_seconds(L"KV_INSTALLER_SECONDS", L"4");
+    write_installer_marker(installer_path_text(), digest(), fixture(L"setup.exe.minisig"), "[]");
+    ASSERT_TRUE(run_apply_check(environment()));
+    const auto relaunch = parse_pending_relaunch(testing::read_file(updates / L"pending-relaunch.json").value_or(""));
+    ASSERT_TRUE(relaunch) << relaunch.error();
+    started.push_back(relaunch->installer_pid);
+    const UniqueHandle installer(OpenProcess(SYNCHRONIZE, FALSE, relaunch->installer_pid));
+    ASSERT_TRUE(installer);
+
+    // The marker names the installer as the system reports it, whatever letter case the
+    // system gives the Windows folder, so the next run knows it as its own and waits.
+    station->recorded.clear();
+    ASSERT_TRUE(run_apply_check(environment()));
+    EXPECT_TRUE(path_exists(updates / L"pending-relaunch.json"));
+    EXPECT_TRUE(station->recorded.empty()) << station->recorded.front();
+
+    ASSERT_EQ(WaitForSingleObject(installer.get(), 10000), WAIT_OBJECT_0);
+    ASSERT_TRUE(run_apply_check(environment()));
+    EXPECT_FALSE(path_exists(updates / L"pending-relaunch.json"));
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(station->logged.back(), match, std::regex(R"(interactive client started after update: version=3\.0 pid=(\d+) .*)")))
+        << station->logged.back();
+    started.push_back(static_cast<DWORD>(std::stoul(match[1])));
 }
 
 TEST_F(InstallerAndRelaunch, WithoutArgumentsTheInstallerRunsSilently) {

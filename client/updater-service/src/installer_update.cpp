@@ -172,7 +172,10 @@ Status run_installer_update(const UpdateEnvironment& environment) {
         return refuse("installer spawn failed: " + started.error(), false);
     }
     const std::uint64_t start_time = process_creation_time(started->process.get()).value_or(0);
-    const std::string image = narrow(without_extended_prefix(copy->wstring()));
+    // Recorded as the system reports the image, which is what the relaunch check compares
+    // with: the system may spell the Windows folder in another letter case than the path
+    // built here, and a mismatch would relaunch the client while the installer still runs.
+    const std::string image = process_image_text(started->pid).value_or(narrow(without_extended_prefix(copy->wstring())));
     if (Status marked = write_relaunch_marker(environment, update.version, started->pid, start_time, image); !marked) {
         environment.record("pending relaunch marker update failed: " + marked.error());
     }

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "canonical_path.hpp"
 #include "child_process.hpp"
 #include "data_paths.hpp"
 #include "image_listing.hpp"
@@ -39,6 +40,12 @@ std::optional<std::string> process_image_path(std::uint32_t pid) {
     if (!QueryFullProcessImageNameW(process.get(), 0, buffer.data(), &length) || length == 0) return std::nullopt;
     buffer.resize(length);
     return narrow(buffer);
+}
+
+std::optional<std::string> process_image_text(std::uint32_t pid) {
+    const auto image = process_image_path(pid);
+    if (!image) return std::nullopt;
+    return narrow(without_extended_prefix(widen(*image)));
 }
 
 std::optional<std::uint64_t> process_creation_time(HANDLE process) {

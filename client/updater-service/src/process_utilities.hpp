@@ -22,6 +22,9 @@ bool is_image_running(std::string_view image_name);
 // The full Win32 image path, or nothing when the process cannot be queried or has ended.
 std::optional<std::string> process_image_path(std::uint32_t pid);
 
+// The same without a leading "\\?\": how the installer's image is recorded and compared.
+std::optional<std::string> process_image_text(std::uint32_t pid);
+
 // 100-ns intervals since 1601-01-01 UTC. `process` needs limited query access.
 std::optional<std::uint64_t> process_creation_time(HANDLE process);
 

@@ -29,7 +29,7 @@ InstallerProcessView look_at_process(std::uint32_t pid) {
     view.opened = true;
     DWORD exit_code = 0;
     if (GetExitCodeProcess(process.get(), &exit_code)) view.exit_code = exit_code;
-    if (auto image = process_image_path(pid)) view.image = narrow(without_extended_prefix(widen(*image)));
+    view.image = process_image_text(pid);
     view.creation_time = process_creation_time(process.get());
     return view;
 }
