@@ -43,7 +43,7 @@ echo "service CPU per pass:      ${per_pass_ms} ms  (idle Wine program per secon
 echo "service resident memory:   $(rss_kib "$service") KiB  (idle Wine program: $(rss_kib "$baseline") KiB, ratio $(awk -v a="$(rss_kib "$service")" -v b="$(rss_kib "$baseline")" 'BEGIN {printf "%.2f", a / b}'))"
 watchdog=$(pid_of 'Kestrivon-Watchdog.exe' || true)
 if [[ -n "$watchdog" ]]; then
-    echo "watchdog resident memory:  $(rss_kib "$watchdog") KiB"
+    echo "watchdog resident memory:  $(rss_kib "$watchdog") KiB  (ratio to the idle Wine program $(awk -v a="$(rss_kib "$watchdog")" -v b="$(rss_kib "$baseline")" 'BEGIN {printf "%.2f", a / b}'))"
 else
     echo "watchdog resident memory:  (no watchdog running)"
 fi

@@ -24,6 +24,36 @@ TEST(WatchdogPauses, QuickExitsCountUntilOneRunsFifteenSeconds) {
     EXPECT_EQ(quick_exits_after_exit(UINT32_MAX, 1s), UINT32_MAX);
 }
 
+TEST(WatchdogLaunch, TheFirstConditionThatHoldsBlocksTheStart) {
+    testing::FakeClock clock;
+    const MonotonicTime now = clock.now();
+    const WatchdogLaunchFacts ready{false, false, false, 1, true, now, true};
+    using Block = WatchdogLaunchBlock;
+    // Each row changes the ready facts; conditions earlier in the order win over later ones.
+    const struct {
+        const char* name;
+        void (*change)(WatchdogLaunchFacts&, MonotonicTime);
+        std::optional<Block> expected;
+    } rows[] = {
+        {"ready, pause just over", [](WatchdogLaunchFacts&, MonotonicTime) {}, std::nullopt},
+        {"never started", [](WatchdogLaunchFacts& f, MonotonicTime) { f.next_launch.reset(); }, std::nullopt},
+        {"one runs", [](WatchdogLaunchFacts& f, MonotonicTime) { f.watchdog_running = true; f.pipe_held = false; }, Block::watchdog_running},
+        {"update pending", [](WatchdogLaunchFacts& f, MonotonicTime) { f.update_pending = true; f.exit_announced = true; }, Block::update_pending},
+        {"exit announced", [](WatchdogLaunchFacts& f, MonotonicTime) { f.exit_announced = true; f.console_session = 0; }, Block::exit_announced},
+        {"services session", [](WatchdogLaunchFacts& f, MonotonicTime) { f.console_session = 0; f.user_token_available = false; }, Block::no_console_session},
+        {"no session", [](WatchdogLaunchFacts& f, MonotonicTime) { f.console_session = 0xFFFFFFFF; }, Block::no_console_session},
+        {"nobody signed in", [](WatchdogLaunchFacts& f, MonotonicTime) { f.user_token_available = false; f.pipe_held = false; }, Block::no_user_token},
+        {"pausing", [](WatchdogLaunchFacts& f, MonotonicTime t) { f.next_launch = t + 1ms; f.pipe_held = false; }, Block::pausing},
+        {"pipe not held", [](WatchdogLaunchFacts& f, MonotonicTime) { f.pipe_held = false; }, Block::pipe_not_held},
+        {"another session", [](WatchdogLaunchFacts& f, MonotonicTime) { f.console_session = 7; }, std::nullopt},
+    };
+    for (const auto& row : rows) {
+        WatchdogLaunchFacts facts = ready;
+        row.change(facts, now);
+        EXPECT_EQ(watchdog_launch_block(facts, now), row.expected) << row.name;
+    }
+}
+
 TEST(WatchdogHeartbeat, SilentFromTheStartIsEndedAfterTwentySeconds) {
     testing::FakeClock clock;
     HeartbeatWatch watch{std::nullopt, std::nullopt, clock.now()};

@@ -26,6 +26,18 @@ std::uint32_t quick_exits_after_exit(std::uint32_t quick_exits, steady_clock::du
     return ran < watchdog_quick_exit_limit ? saturating_increment(quick_exits) : 0;
 }
 
+std::optional<WatchdogLaunchBlock> watchdog_launch_block(const WatchdogLaunchFacts& facts, MonotonicTime now) {
+    constexpr std::uint32_t no_console_session = 0xFFFFFFFF;
+    if (facts.watchdog_running) return WatchdogLaunchBlock::watchdog_running;
+    if (facts.update_pending) return WatchdogLaunchBlock::update_pending;
+    if (facts.exit_announced) return WatchdogLaunchBlock::exit_announced;
+    if (facts.console_session == 0 || facts.console_session == no_console_session) return WatchdogLaunchBlock::no_console_session;
+    if (!facts.user_token_available) return WatchdogLaunchBlock::no_user_token;
+    if (facts.next_launch && now < *facts.next_launch) return WatchdogLaunchBlock::pausing;
+    if (!facts.pipe_held) return WatchdogLaunchBlock::pipe_not_held;
+    return std::nullopt;
+}
+
 bool watchdog_stopped_beating(HeartbeatWatch& watch, bool beat_received, MonotonicTime now) {
     if (beat_received) watch.last_beat_at = now;
     // A long gap between passes (the service was busy) is not the watchdog's silence.

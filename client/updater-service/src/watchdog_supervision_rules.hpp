@@ -26,6 +26,30 @@ struct HeartbeatWatch {
     MonotonicTime silence_start;
 };
 
+// Why a pass starts no watchdog, in the order the conditions are tested.
+enum class WatchdogLaunchBlock {
+    watchdog_running,
+    update_pending,
+    exit_announced,
+    no_console_session,  // session 0 (services) or none at all
+    no_user_token,
+    pausing,  // before next_launch
+    pipe_not_held,
+};
+
+struct WatchdogLaunchFacts {
+    bool watchdog_running = false;
+    bool update_pending = false;
+    bool exit_announced = false;
+    std::uint32_t console_session = 0;
+    bool user_token_available = false;
+    std::optional<MonotonicTime> next_launch;
+    bool pipe_held = false;
+};
+
+// The first condition that holds back a start; nothing when a watchdog may be started now.
+std::optional<WatchdogLaunchBlock> watchdog_launch_block(const WatchdogLaunchFacts& facts, MonotonicTime now);
+
 // One pass over a running watchdog: records a beat, forgives a gap of more than 10 s between
 // passes, and tells whether it has been silent too long (15 s after a beat, 20 s without).
 bool watchdog_stopped_beating(HeartbeatWatch& watch, bool beat_received, MonotonicTime now);

@@ -205,11 +205,17 @@ void WatchdogSupervisor::pass(const LogSink& log) {
         }
     }
 
-    if (state_.child || dependencies_.any_update_pending() || dependencies_.records->authorized_exit.is_announced()) return;
-    const std::uint32_t console = active_console_session();
-    if (console == 0 || console == no_console_session || !session_user_token(console)) return;
-    if (state_.next_launch && clock.now() < *state_.next_launch) return;
-    if (!state_.held_pipe) return;
+    if (state_.child) return;  // nothing else to ask while one runs
+    WatchdogLaunchFacts facts;
+    facts.update_pending = dependencies_.any_update_pending();
+    facts.exit_announced = dependencies_.records->authorized_exit.is_announced();
+    facts.console_session = active_console_session();
+    // The token is only asked for a real console session, and closed again at once.
+    facts.user_token_available = facts.console_session != 0 && facts.console_session != no_console_session &&
+                                 static_cast<bool>(session_user_token(facts.console_session));
+    facts.next_launch = state_.next_launch;
+    facts.pipe_held = static_cast<bool>(state_.held_pipe);
+    if (watchdog_launch_block(facts, clock.now())) return;
 
     auto launched = launch();
     const MonotonicTime now = clock.now();
