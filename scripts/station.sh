@@ -114,6 +114,24 @@ fi
 say "client supervision brings the client back"
 follow_until 'supervisor relaunched client pid=' 60 "$last_hit" || echo "   (no relaunch seen yet)"
 
+running_programs() {
+    pgrep -af 'Kestrivon-(Client|Watchdog)\.exe' | sed -E 's/^[0-9]+ //; s/.*\\//; s/ --.*//' | sort | uniq -c |
+        awk '{printf "%s%s x%s", (NR > 1 ? ", " : ""), $2, $1} END {print ""}'
+}
+echo "   running now: $(running_programs)"
+
+say "the client crashes (killed from Linux): the station heals itself"
+pkill -9 -f 'Kestrivon-Client\.exe' || true
+sleep 6
+follow_until 'a line that never comes' 0 "$shown" || true
+echo "   running now: $(running_programs)"
+
+say "the watchdog crashes (killed from Linux): the service starts a new one"
+before_crash=$shown
+pkill -9 -f 'Kestrivon-Watchdog\.exe' || true
+follow_until 'service started watchdog pid=' 15 "$before_crash" || echo "   (no new watchdog seen yet)"
+echo "   running now: $(running_programs)"
+
 say "the station runs; the service log follows live$( ((run_for > 0)) && echo " for ${run_for}s" || echo "; Ctrl-C stops it")"
 if ((run_for > 0)); then
     follow_until 'a line that never comes' "$run_for" "$shown" || true

@@ -72,9 +72,7 @@ std::wstring environment_block(const std::vector<std::pair<std::wstring, std::ws
 }  // namespace
 
 Result<ChildOutcome> run_child(const ChildRun& run) {
-    std::vector<std::u16string> arguments;
-    for (const auto& argument : run.arguments) arguments.push_back(to_u16string(argument));
-    std::wstring command_line = to_wstring(build_command_line(to_u16string(run.program), arguments));
+    std::wstring command_line = windows_command_line(run.program, run.arguments);
 
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof(startup);

@@ -13,7 +13,9 @@
 //                                watchdog.token), then log what comes back until it closes or is quiet
 //   exit CODE
 // Started with arguments (as tests do) it never lives longer than two minutes, so no test
-// leaves one behind for long; from the script file it runs as long as the script says.
+// leaves one behind for long; from the script file it runs as long as the script says, and,
+// like a real client, as one copy per session: the service and the watchdog may both start it
+// at the same moment, and the later copy leaves at once.
 #include <windows.h>
 
 #include <cstdint>
@@ -167,8 +169,15 @@ void await_file(const std::string& name) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    kv::UniqueHandle single_instance;
     if (argc > 1) {
         CreateThread(nullptr, 0, [](LPVOID) -> DWORD { Sleep(lifetime_ms); ExitProcess(3); }, nullptr, 0, nullptr);
+    } else {
+        single_instance.reset(CreateMutexW(nullptr, FALSE, L"Local\\Kestrivon-Client-Double"));
+        if (GetLastError() == ERROR_ALREADY_EXISTS) {
+            log_line("another copy runs in this session; leaving");
+            return 0;
+        }
     }
     DWORD session = 0;
     ProcessIdToSessionId(GetCurrentProcessId(), &session);

@@ -18,8 +18,6 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr wchar_t service_name[] = L"KestrivonClientUpdater";
-constexpr wchar_t run_key[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-constexpr wchar_t policy_key[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
 
 std::string folded(std::string text) {
     if (text.starts_with("\\\\?\\")) text.erase(0, 4);

@@ -19,6 +19,10 @@ namespace kv::testing {
 
 namespace fs = std::filesystem;
 
+// Keys of the signed-in user's hive that the watchdog changes.
+inline constexpr wchar_t run_key[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+inline constexpr wchar_t policy_key[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
+
 struct LogMatch {
     long long stamp = 0;             // the line's Unix time
     std::vector<std::string> groups;  // [0] the whole message, then the pattern's groups

@@ -92,9 +92,7 @@ protected:
         const UniqueFileHandle err(CreateFileW(watchdog->err_file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
                                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         EXPECT_TRUE(out && err);
-        std::vector<std::u16string> wide;
-        for (const auto& argument : arguments) wide.push_back(to_u16string(argument));
-        std::wstring line = to_wstring(build_command_line(to_u16string(program.wstring()), wide));
+        std::wstring line = windows_command_line(program.wstring(), arguments);
         STARTUPINFOW startup{};
         startup.cb = sizeof(startup);
         startup.dwFlags = STARTF_USESTDHANDLES;

@@ -48,9 +48,9 @@ struct StartedInstaller {
 
 // Inherits the service's account, session, environment, folder and standard handles.
 Result<StartedInstaller> start_installer(const std::filesystem::path& program, const std::vector<std::string>& arguments) {
-    std::vector<std::u16string> wide;
-    for (const auto& argument : arguments) wide.push_back(utf8_to_utf16(argument));
-    std::wstring line = to_wstring(build_command_line(to_u16string(program.wstring()), wide));
+    std::vector<std::wstring> wide;
+    for (const auto& argument : arguments) wide.push_back(widen(argument));
+    std::wstring line = windows_command_line(program.wstring(), wide);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION created{};

@@ -75,9 +75,7 @@ Captured run_captured(const std::filesystem::path& program, const std::vector<st
     }
     SetHandleInformation(out_read.get(), HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(err_read.get(), HANDLE_FLAG_INHERIT, 0);
-    std::vector<std::u16string> wide;
-    for (const auto& argument : arguments) wide.push_back(to_u16string(argument));
-    std::wstring line = to_wstring(build_command_line(to_u16string(program.wstring()), wide));
+    std::wstring line = windows_command_line(program.wstring(), arguments);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
