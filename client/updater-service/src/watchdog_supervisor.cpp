@@ -205,16 +205,18 @@ void WatchdogSupervisor::pass(const LogSink& log) {
         }
     }
 
-    if (state_.child) return;  // nothing else to ask while one runs
     WatchdogLaunchFacts facts;
-    facts.update_pending = dependencies_.any_update_pending();
-    facts.exit_announced = dependencies_.records->authorized_exit.is_announced();
-    facts.console_session = active_console_session();
-    // The token is only asked for a real console session, and closed again at once.
-    facts.user_token_available = facts.console_session != 0 && facts.console_session != no_console_session &&
-                                 static_cast<bool>(session_user_token(facts.console_session));
-    facts.next_launch = state_.next_launch;
-    facts.pipe_held = static_cast<bool>(state_.held_pipe);
+    facts.watchdog_running = state_.child.has_value();
+    if (!facts.watchdog_running) {  // nothing else needs asking while one runs
+        facts.update_pending = dependencies_.any_update_pending();
+        facts.exit_announced = dependencies_.records->authorized_exit.is_announced();
+        facts.console_session = active_console_session();
+        // The token is only asked for in a real console session, and closed again at once.
+        facts.user_token_available = facts.console_session != 0 && facts.console_session != no_console_session &&
+                                     static_cast<bool>(session_user_token(facts.console_session));
+        facts.next_launch = state_.next_launch;
+        facts.pipe_held = static_cast<bool>(state_.held_pipe);
+    }
     if (watchdog_launch_block(facts, clock.now())) return;
 
     auto launched = launch();
