@@ -24,7 +24,7 @@ cp build/windows/doubles/idle-program.exe "$prefix/drive_c/idle-baseline.exe"
 wine 'C:\Program Files\Kestrivon\Kestrivon-Client-Updater.exe' install >/dev/null 2>&1
 wine 'C:\idle-baseline.exe' "$((seconds + 60))" >/dev/null 2>&1 &
 
-pid_of() { pgrep -f "$1" | head -n 1; }
+pid_of() { kv_wine_prefix_pids "$prefix" "$1" | head -n 1; }
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 rss_kib() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
 

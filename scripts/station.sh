@@ -115,20 +115,22 @@ say "client supervision brings the client back"
 follow_until 'supervisor relaunched client pid=' 60 "$last_hit" || echo "   (no relaunch seen yet)"
 
 running_programs() {
-    pgrep -af 'Kestrivon-(Client|Watchdog)\.exe' | sed -E 's/^[0-9]+ //; s/.*\\//; s/ --.*//' | sort | uniq -c |
-        awk '{printf "%s%s x%s", (NR > 1 ? ", " : ""), $2, $1} END {print ""}'
+    local pid
+    for pid in $(kv_wine_prefix_pids "$prefix" 'Kestrivon-(Client|Watchdog)\.exe'); do
+        tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | sed -E 's/.*\\//; s/ .*//'; echo
+    done | grep . | sort | uniq -c | awk '{printf "%s%s x%s", (NR > 1 ? ", " : ""), $2, $1} END {print ""}'
 }
 echo "   running now: $(running_programs)"
 
 say "the client crashes (killed from Linux): the station heals itself"
-pkill -9 -f 'Kestrivon-Client\.exe' || true
+kill -9 $(kv_wine_prefix_pids "$prefix" 'Kestrivon-Client\.exe') 2>/dev/null || true
 sleep 6
 follow_until 'a line that never comes' 0 "$shown" || true
 echo "   running now: $(running_programs)"
 
 say "the watchdog crashes (killed from Linux): the service starts a new one"
 before_crash=$shown
-pkill -9 -f 'Kestrivon-Watchdog\.exe' || true
+kill -9 $(kv_wine_prefix_pids "$prefix" 'Kestrivon-Watchdog\.exe') 2>/dev/null || true
 follow_until 'service started watchdog pid=' 15 "$before_crash" || echo "   (no new watchdog seen yet)"
 echo "   running now: $(running_programs)"
 

@@ -22,3 +22,13 @@ kv_wine_prefix_start() {
 kv_wine_prefix_stop() {
     WINEPREFIX="$1" wineserver -k >/dev/null 2>&1 || true
 }
+
+# The Linux process ids of this prefix's programs whose command line matches REGEX, so a
+# script never touches a program of another prefix (a test run beside it, say).
+kv_wine_prefix_pids() {
+    local prefix="$1" pattern="$2" pid
+    for pid in $(pgrep -f "$pattern"); do
+        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$prefix" && echo "$pid"
+    done
+    return 0
+}

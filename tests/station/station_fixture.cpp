@@ -2,7 +2,8 @@
 
 #include <tlhelp32.h>
 
-#include <thread>
+#include <cstdio>
+#include <regex>
 
 #include "file_io.hpp"
 #include "process_utilities.hpp"
