@@ -24,8 +24,11 @@
 #include <string>
 #include <vector>
 
+#include "data_paths.hpp"
+#include "file_io.hpp"
 #include "privileged_pipe_client.hpp"
 #include "script_text.hpp"
+#include "text.hpp"
 #include "unique_resource.hpp"
 #include "win_text.hpp"
 
@@ -81,18 +84,8 @@ void send(const std::wstring& pipe, const std::string& request) {
 
 // The session token the watchdog wrote for its client, where the client finds it.
 std::string watchdog_token() {
-    wchar_t base[MAX_PATH];
-    const DWORD length = GetEnvironmentVariableW(L"ProgramData", base, MAX_PATH);
-    const std::wstring root = length > 0 && length < MAX_PATH ? std::wstring(base, length) : L"C:\\ProgramData";
-    const std::wstring file = root + L"\\Kestrivon\\Client\\watchdog.token";
-    const kv::UniqueFileHandle token(
-        CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
-    char buffer[256];
-    DWORD read = 0;
-    if (!token || !ReadFile(token.get(), buffer, sizeof(buffer), &read, nullptr)) return {};
-    std::string text(buffer, read);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
-    return text;
+    const kv::FileRead token = kv::read_whole_file(kv::data_root() / L"watchdog.token");
+    return token.ok() ? std::string(kv::trim_trailing_space(token.bytes)) : std::string();
 }
 
 // Lines the watchdog sends until it closes the pipe or stays quiet for `quiet_ms`.

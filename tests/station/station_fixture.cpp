@@ -70,9 +70,9 @@ void StationTest::SetUp() {
     log_offset_ = read_file(service_log_path()).value_or("").size();
     // An autostart entry as a standalone installation leaves it: the service-launched watchdog removes it.
     UniqueRegistryKey run;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, run_key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, run.put(), nullptr), ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, run_key_path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, run.put(), nullptr), ERROR_SUCCESS);
     const std::wstring command = L"\"" + (station / L"Kestrivon-Watchdog.exe").wstring() + L"\"";
-    ASSERT_EQ(RegSetValueExW(run.get(), L"Kestrivon-Watchdog", 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+    ASSERT_EQ(RegSetValueExW(run.get(), autostart_value_name, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
                              static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t))),
               ERROR_SUCCESS);
 }
@@ -90,8 +90,8 @@ void StationTest::TearDown() {
     }
     EXPECT_TRUE(wait_until([&] { return station_processes().empty(); }, 10s)) << "processes of the station outlived it";
     EXPECT_FALSE(service_status()) << "the service outlived the scenario";
-    delete_user_value(policy_key, L"DisableTaskMgr");
-    delete_user_value(run_key, L"Kestrivon-Watchdog");
+    delete_user_value(task_manager_policy_key, task_manager_policy_value);
+    delete_user_value(run_key_path, autostart_value_name);
     remove_children(updates());
     if (HasFailure()) {
         std::printf("--- service log of this scenario\n%s--- client stand-in log\n%s", service_log().c_str(), client_log().c_str());
@@ -156,12 +156,7 @@ std::optional<LogMatch> StationTest::wait_for_service_line(const std::string& pa
 
 std::string StationTest::client_log() const { return read_file(station / L"client-double.log").value_or(""); }
 
-std::size_t StationTest::client_log_count(const std::string& part) const {
-    const std::string text = client_log();
-    std::size_t count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-    return count;
-}
+std::size_t StationTest::client_log_count(const std::string& part) const { return count_occurrences(client_log(), part); }
 
 std::vector<std::pair<DWORD, std::wstring>> StationTest::station_processes() const {
     std::vector<std::pair<DWORD, std::wstring>> found;
@@ -219,7 +214,10 @@ bool StationTest::stop_service() const {
     const UniqueServiceHandle service = open_service(SERVICE_STOP);
     SERVICE_STATUS status{};
     return service && ControlService(service.get(), SERVICE_CONTROL_STOP, &status) &&
-           wait_until([&] { return service_status() && service_status()->dwCurrentState == SERVICE_STOPPED; }, 30s);
+           wait_until([&] {
+               const auto now = service_status();
+               return now && now->dwCurrentState == SERVICE_STOPPED;
+           }, 30s);
 }
 
 }  // namespace kv::testing

@@ -13,13 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "autostart.hpp"       // run_key_path, autostart_value_name
+#include "kiosk_controls.hpp"  // task_manager_policy_key, task_manager_policy_value
+
 namespace kv::testing {
 
 namespace fs = std::filesystem;
-
-// Keys of the signed-in user's hive that the watchdog changes.
-inline constexpr wchar_t run_key[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-inline constexpr wchar_t policy_key[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
 
 struct LogMatch {
     long long stamp = 0;             // the line's Unix time

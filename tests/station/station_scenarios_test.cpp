@@ -99,7 +99,7 @@ TEST_F(StationScenarios, TheServiceHoldsThePipeAndStartsOneWatchdogAndOneClient)
     EXPECT_EQ(session, 1u) << "the console session";
     EXPECT_EQ(running(watchdog_exe), std::vector<DWORD>{watchdog});
     EXPECT_FALSE(pipe_name_is_free()) << "the service holds the watchdog's pipe name";
-    EXPECT_TRUE(wait_until([] { return !user_value_exists(run_key, L"Kestrivon-Watchdog"); }, 15s))
+    EXPECT_TRUE(wait_until([] { return !user_value_exists(run_key_path, autostart_value_name); }, 15s))
         << "the service-launched watchdog removes its autostart entry";
 
     // Over more than the 20 s a silent watchdog is given, the same watchdog stays (it beats
@@ -129,17 +129,17 @@ TEST_F(StationScenarios, TheClientSteersKioskModeWithTheWatchdogsToken) {
     release_client_step("kiosk-on");
     ASSERT_TRUE(wait_until([&] { return client_log_count(" watchdog session closed\n") == 1; }, 20s)) << client_log();
     EXPECT_EQ(client_log_count(" watchdog greeting WATCHDOG_READY\n"), 1u) << client_log();
-    EXPECT_TRUE(wait_until([] { return user_dword(policy_key, L"DisableTaskMgr") == 1u; }, 5s)) << "Task Manager disabled";
+    EXPECT_TRUE(wait_until([] { return user_dword(task_manager_policy_key, task_manager_policy_value) == 1u; }, 5s)) << "Task Manager disabled";
 
     // Without the token a customer's program cannot lift it.
     release_client_step("kiosk-off-without-token");
     ASSERT_TRUE(wait_until([&] { return client_log_count(" watchdog session closed\n") == 2; }, 20s)) << client_log();
     std::this_thread::sleep_for(1s);
-    EXPECT_EQ(user_dword(policy_key, L"DisableTaskMgr"), 1u);
+    EXPECT_EQ(user_dword(task_manager_policy_key, task_manager_policy_value), 1u);
 
     release_client_step("kiosk-off");
     ASSERT_TRUE(wait_until([&] { return client_log_count(" watchdog session closed\n") == 3; }, 20s)) << client_log();
-    EXPECT_TRUE(wait_until([] { return !user_value_exists(policy_key, L"DisableTaskMgr"); }, 5s)) << "kiosk mode lifted";
+    EXPECT_TRUE(wait_until([] { return !user_value_exists(task_manager_policy_key, task_manager_policy_value); }, 5s)) << "kiosk mode lifted";
     ASSERT_TRUE(wait_until([&] { return client_log_count(" reply OK managed\n") == 1; }, 10s)) << client_log();
     EXPECT_EQ(client_log_count(" watchdog error "), 0u) << client_log();
 }

@@ -59,12 +59,6 @@ std::vector<long long> stamps_of(const std::string& part) {
     return stamps;
 }
 
-std::size_t count_in(const std::string& text, const std::string& part) {
-    std::size_t count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-    return count;
-}
-
 void remove_quietly(const fs::path& path) {
     std::error_code ignored;
     fs::remove(path, ignored);
@@ -111,7 +105,7 @@ TEST(StationClientService, StartsRelaunchesAndStandsAsideAfterAnAnnouncedExit) {
     const std::string relaunched = "] supervisor relaunched client pid=";
     ASSERT_TRUE(testing::wait_until([&] { return stamps_of(relaunched).size() >= 6; }, 40s));
     // The sixth stand-in has read its script once it has ended; only then is the script changed.
-    ASSERT_TRUE(testing::wait_until([&] { return count_in(testing::read_file(client_log()).value_or(""), " exit 0\n") >= 6; }, 10s));
+    ASSERT_TRUE(testing::wait_until([&] { return testing::count_occurrences(testing::read_file(client_log()).value_or(""), " exit 0\n") >= 6; }, 10s));
     // The seventh launch lives 17 s, beats and then announces its exit.
     write_script("heartbeat 1000 3\nsleep 14000\nsend SUPERVISE\\soff\nexit 0\n");
     ASSERT_TRUE(testing::wait_until([&] { return stamps_of(relaunched).size() >= 7; }, 45s));
@@ -124,7 +118,7 @@ TEST(StationClientService, StartsRelaunchesAndStandsAsideAfterAnAnnouncedExit) {
         EXPECT_LE(gap, expected_gaps[i] + 3) << "gap " << i;
     }
 
-    ASSERT_TRUE(testing::wait_until([&] { return count_in(testing::read_file(client_log()).value_or(""), " exit 0\n") >= 7; }, 30s));
+    ASSERT_TRUE(testing::wait_until([&] { return testing::count_occurrences(testing::read_file(client_log()).value_or(""), " exit 0\n") >= 7; }, 30s));
     const auto exited_at = std::chrono::steady_clock::now();
     EXPECT_EQ(stamps_of("] supervision suppressed for authorized exit").size(), 1u);
     // The last launch lived beyond 15 s, so without the announcement the next would follow within about 2 s.
@@ -132,9 +126,9 @@ TEST(StationClientService, StartsRelaunchesAndStandsAsideAfterAnAnnouncedExit) {
     EXPECT_EQ(stamps_of(relaunched).size(), 7u);
 
     const std::string doubles = testing::read_file(client_log()).value_or("");
-    EXPECT_EQ(count_in(doubles, " started session=1\n"), 7u) << doubles;
-    EXPECT_EQ(count_in(doubles, " reply OK\n"), 4u) << doubles;  // three beats and the announcement
-    EXPECT_EQ(count_in(doubles, " error "), 0u) << doubles;
+    EXPECT_EQ(testing::count_occurrences(doubles, " started session=1\n"), 7u) << doubles;
+    EXPECT_EQ(testing::count_occurrences(doubles, " reply OK\n"), 4u) << doubles;  // three beats and the announcement
+    EXPECT_EQ(testing::count_occurrences(doubles, " error "), 0u) << doubles;
     EXPECT_TRUE(stamps_of("] privileged pipe refused a caller").empty());
 }
 

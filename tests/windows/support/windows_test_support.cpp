@@ -108,6 +108,12 @@ std::optional<std::string> read_file(const std::filesystem::path& path) {
     return content.str();
 }
 
+std::size_t count_occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
 bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {

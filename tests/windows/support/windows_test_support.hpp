@@ -31,6 +31,9 @@ Captured run_captured(const std::filesystem::path& program, const std::vector<st
 
 std::optional<std::string> read_file(const std::filesystem::path& path);
 
+// How often `part` stands in `text` (a log, say).
+std::size_t count_occurrences(const std::string& text, const std::string& part);
+
 // Polls `condition` every 100 ms until it holds or `limit` has passed.
 bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds limit);
 
