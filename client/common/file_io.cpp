@@ -102,11 +102,4 @@ Status create_folders(const std::filesystem::path& folder) {
     return ok();
 }
 
-void delete_file_quietly(const std::filesystem::path& path) { DeleteFileW(path.c_str()); }
-
-void delete_tree_quietly(const std::filesystem::path& path) {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-}
-
 }  // namespace kv

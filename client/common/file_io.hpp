@@ -41,8 +41,4 @@ bool path_exists(const std::filesystem::path& path);
 // Creates the folder and every missing level above it; fails with the system error text.
 Status create_folders(const std::filesystem::path& folder);
 
-// Deletions whose failure changes nothing for the caller.
-void delete_file_quietly(const std::filesystem::path& path);
-void delete_tree_quietly(const std::filesystem::path& path);
-
 }  // namespace kv

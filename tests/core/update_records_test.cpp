@@ -54,6 +54,35 @@ TEST(ParseAppManifest, SyntaxErrorsAndTrailingDataAreRefused) {
     EXPECT_TRUE(parse_app_manifest("{\"version\":\"1\",\"files\":[]}\r\n\t "));
 }
 
+TEST(UpdateRecords, ANulByteAfterTheValueIsTrailingInputForEveryRecord) {
+    using namespace std::string_literals;
+    const std::string manifest = "{\"version\":\"1\",\"files\":[]}";
+    const std::string installer = R"({"version":"3","installer_path":"p","sha256":"AA","signature":"s"})";
+    const std::string relaunch = R"({"version":"3","installer_pid":0,"created_at":1765000000})";
+    const struct {
+        std::string text;
+        std::string message;
+    } cases[] = {
+        {manifest + "\0garbage"s, "parse error at line 1, column 27: syntax error while parsing value - invalid literal; "
+                                  "last read: '<U+0000>'; expected end of input"},
+        {manifest + "\n\0"s, "parse error at line 2, column 1: syntax error while parsing value - invalid literal; "
+                              "last read: '<U+0000>'; expected end of input"},
+    };
+    for (const auto& c : cases) {
+        const auto parsed = parse_app_manifest(c.text);
+        ASSERT_FALSE(parsed);
+        EXPECT_EQ(parsed.error(), c.message);
+    }
+    EXPECT_TRUE(parse_app_manifest(manifest));
+    EXPECT_FALSE(parse_app_manifest("{\"version\":\"1\0\",\"files\":[]}"s));
+    EXPECT_TRUE(parse_pending_installer(installer));
+    EXPECT_FALSE(parse_pending_installer(installer + "\0{}"s));
+    EXPECT_TRUE(parse_pending_relaunch(relaunch));
+    EXPECT_FALSE(parse_pending_relaunch(relaunch + "\0"s));
+    EXPECT_TRUE(check_pending_update_content("{}"));
+    EXPECT_FALSE(check_pending_update_content("{}\0x"s));
+}
+
 TEST(ParsePendingInstaller, ArgsAreOptionalAndTheOthersRequired) {
     const auto marker = parse_pending_installer(
         R"({"version":"3","installer_path":" installer\\setup.exe ","sha256":"AA","signature":"sig"})");

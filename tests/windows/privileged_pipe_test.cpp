@@ -412,6 +412,16 @@ TEST(PrivilegedPipe, InstancesCarryTheirSecurityAndTheFirstInstanceFlag) {
     EXPECT_TRUE(sddl.find(";;;SY)") < sddl.find(";;;BA)") && sddl.find(";;;BA)") < sddl.find(";;;IU)")) << sddl;
     EXPECT_EQ(std::count(sddl.begin(), sddl.end(), '('), 3) << sddl;
     std::printf("pipe DACL: %s\n", sddl.c_str());
+
+    // Signed-in users may talk on the pipe but never create an instance of it.
+    ACCESS_ALLOWED_ACE* user_ace = nullptr;
+    ASSERT_TRUE(GetAce(dacl, 2, reinterpret_cast<void**>(&user_ace)));
+    const ACCESS_MASK rights = user_ace->Mask;
+    EXPECT_EQ(rights & FILE_CREATE_PIPE_INSTANCE, 0u) << std::hex << rights;
+    EXPECT_EQ(rights & (FILE_READ_DATA | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE),
+              static_cast<ACCESS_MASK>(FILE_READ_DATA | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE))
+        << std::hex << rights;
+    EXPECT_EQ(rights, privileged_pipe_user_rights);
 }
 
 TEST(PrivilegedPipe, TheListenerRetriesWhileAnotherOwnsTheNameThenServes) {

@@ -13,6 +13,7 @@
 #include "command_line.hpp"
 #include "data_paths.hpp"
 #include "file_io.hpp"
+#include "link_safe_files.hpp"
 #include "markers.hpp"
 #include "minisign.hpp"
 #include "process_utilities.hpp"

@@ -157,6 +157,20 @@ std::string type_name(const json& value) {
     }
 }
 
+// Worded as the parser words trailing input.
+std::string trailing_input_error(std::string_view text, std::size_t offset) {
+    std::size_t line = 1;
+    std::size_t line_start = 0;
+    for (std::size_t i = 0; i < offset; ++i) {
+        if (text[i] == '\n') {
+            ++line;
+            line_start = i + 1;
+        }
+    }
+    return "parse error at line " + std::to_string(line) + ", column " + std::to_string(offset - line_start + 1) +
+           ": syntax error while parsing value - invalid literal; last read: '<U+0000>'; expected end of input";
+}
+
 }  // namespace
 
 std::string describe_position(std::string_view text, std::size_t offset) {
@@ -185,6 +199,11 @@ Result<JsonDocument> parse_json_document(std::string_view text) {
     const bool parsed = json::sax_parse(CountingIterator(begin, &consumed),
                                         CountingIterator(begin + document.text.size(), &consumed), &handler);
     if (!parsed) return fail(handler.error().empty() ? std::string("invalid JSON") : handler.error());
+    // The parser takes a NUL byte for the end of the input, so "{...}\0garbage" would pass; no
+    // valid document holds a raw NUL, so one after the value is trailing input like any other.
+    if (const std::size_t nul = document.text.find('\0'); nul != std::string::npos) {
+        return fail(trailing_input_error(document.text, nul));
+    }
     return document;
 }
 

@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "file_io.hpp"
+#include "link_safe_files.hpp"
 #include "log_line.hpp"
 #include "update_records.hpp"
 #include "win_error.hpp"
@@ -122,6 +123,8 @@ bool check_marker(const UpdateEnvironment& environment, MarkerKind kind) {
 }
 
 bool any_update_pending(const UpdateEnvironment& environment) {
+    // Nothing below a linked folder is ours to judge or delete; the apply check reports it.
+    if (!refuse_linked_update_folders(environment)) return false;
     return check_marker(environment, MarkerKind::update) || check_marker(environment, MarkerKind::installer) ||
            check_marker(environment, MarkerKind::relaunch);
 }
@@ -140,12 +143,12 @@ Status write_relaunch_marker(const UpdateEnvironment& environment, std::string_v
         environment.updates / widen("pending-relaunch-" + std::to_string(GetCurrentProcessId()) + "-" +
                                     std::to_string(installer_pid) + "-" + std::to_string(now) + ".json");
     const std::string text = serialize_pending_relaunch(marker);
-    if (Status written = write_whole_file(temporary, text); !written) {
+    if (Status written = write_file_no_follow(temporary, text); !written) {
         return fail("pending relaunch marker temp write failed: " + written.error());
     }
-    delete_file_quietly(target);
-    if (!MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        return fail("pending relaunch marker publish failed: " + last_error_text());
+    if (Status published = rename_file_no_follow(temporary, target); !published) {
+        delete_file_quietly(temporary);
+        return fail("pending relaunch marker publish failed: " + published.error());
     }
     return ok();
 }

@@ -17,8 +17,11 @@
 
 namespace kv {
 
-// SYSTEM and Administrators full access, signed-in (interactive) users read and write.
-inline constexpr wchar_t privileged_pipe_sddl[] = L"D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;GRGW;;;IU)";
+// SYSTEM and Administrators full access; signed-in (interactive) users read and write data
+// (0x12019b: the pipe's generic read and write without FILE_CREATE_PIPE_INSTANCE, 0x4), so no
+// customer program can create an instance of this name and answer the client in our place.
+inline constexpr wchar_t privileged_pipe_sddl[] = L"D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x12019b;;;IU)";
+inline constexpr unsigned long privileged_pipe_user_rights = 0x12019b;
 
 struct PrivilegedPipeSettings {
     std::wstring pipe_name = privileged_pipe_name;

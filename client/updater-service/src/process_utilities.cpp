@@ -32,14 +32,18 @@ bool is_image_running(std::string_view image_name) {
     return listing_mentions_image(listed->output, image_name);
 }
 
+std::optional<std::string> process_image_path(HANDLE process) {
+    std::wstring buffer(32768, L'\0');
+    DWORD length = static_cast<DWORD>(buffer.size());
+    if (!QueryFullProcessImageNameW(process, 0, buffer.data(), &length) || length == 0) return std::nullopt;
+    buffer.resize(length);
+    return narrow(buffer);
+}
+
 std::optional<std::string> process_image_path(std::uint32_t pid) {
     const UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
     if (!process) return std::nullopt;
-    std::wstring buffer(32768, L'\0');
-    DWORD length = static_cast<DWORD>(buffer.size());
-    if (!QueryFullProcessImageNameW(process.get(), 0, buffer.data(), &length) || length == 0) return std::nullopt;
-    buffer.resize(length);
-    return narrow(buffer);
+    return process_image_path(process.get());
 }
 
 std::optional<std::string> process_image_text(std::uint32_t pid) {

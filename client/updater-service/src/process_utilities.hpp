@@ -21,6 +21,8 @@ bool is_image_running(std::string_view image_name);
 
 // The full Win32 image path, or nothing when the process cannot be queried or has ended.
 std::optional<std::string> process_image_path(std::uint32_t pid);
+// The same through a handle holding at least PROCESS_QUERY_LIMITED_INFORMATION.
+std::optional<std::string> process_image_path(HANDLE process);
 
 // The same without a leading "\\?\": how the installer's image is recorded and compared.
 std::optional<std::string> process_image_text(std::uint32_t pid);

@@ -7,6 +7,7 @@
 #include "canonical_path.hpp"
 #include "data_paths.hpp"
 #include "file_io.hpp"
+#include "link_safe_files.hpp"
 #include "process_utilities.hpp"
 #include "session_launcher.hpp"
 #include "unique_resource.hpp"

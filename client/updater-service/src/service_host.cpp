@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "control_handler.hpp"
+#include "data_folders.hpp"
 #include "main_loop.hpp"
 #include "service_duties.hpp"
 #include "service_installation.hpp"
@@ -76,6 +77,7 @@ void WINAPI service_main(DWORD, LPWSTR*) {
     if (handle == nullptr) return stopped_with_error();
     if (!report_state(handle, SERVICE_RUNNING, accepted_controls)) return stopped_with_error();
     log("service running");
+    if (Status secured = secure_data_folders(log); !secured) log("data folders not secured: " + secured.error());
 
     start_privileged_pipe_listener(context.records, log);
     run_main_loop(context.stop, make_service_duties(context.records, log), log);

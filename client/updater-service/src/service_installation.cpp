@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "child_process.hpp"
+#include "data_folders.hpp"
 #include "data_paths.hpp"
 #include "service_log.hpp"
 #include "system_error.hpp"
@@ -82,6 +83,8 @@ Status install_service(const LogSink& log) {
     const auto executable = current_executable();
     if (!executable) return fail("current_exe failed: " + executable.error());
     const std::wstring image_path = service_image_path(executable->wstring());
+    // Before the service exists, so a folder a customer made first is taken over in time.
+    if (Status secured = secure_data_folders(log); !secured) log("data folders not secured: " + secured.error());
 
     const auto created = run_sc({L"create", service_name, L"binPath=", image_path, L"start=", L"auto", L"DisplayName=",
                                  display_name});

@@ -5,10 +5,11 @@
 #include <chrono>
 #include <mutex>
 #include <string>
-#include <system_error>
 
 #include "canonical_path.hpp"
 #include "data_paths.hpp"
+#include "file_io.hpp"
+#include "link_safe_files.hpp"
 #include "log_line.hpp"
 #include "unique_resource.hpp"
 #include "win_error.hpp"
@@ -20,19 +21,20 @@ std::string stamped_line(std::string_view message) {
     return format_log_line(unix_seconds(std::chrono::system_clock::now()), message);
 }
 
-void create_parent_folders(const std::filesystem::path& file) {
-    std::error_code ignored;
-    std::filesystem::create_directories(file.parent_path(), ignored);
+// The log and last-error.txt lie on the customer's side: never written through a link, and
+// not at all below a data folder that is a link.
+bool folders_are_ours(const std::filesystem::path& file) {
+    const std::filesystem::path root = data_root();
+    if (!refuse_linked_folders({root.parent_path(), root, file.parent_path()})) return false;
+    return static_cast<bool>(create_folders(file.parent_path()));
 }
 
-// One write call per line keeps concurrent writers' lines whole at the end of the file.
-void write_file(const std::filesystem::path& file, DWORD access, DWORD disposition, const std::string& content) {
-    create_parent_folders(file);
-    const UniqueFileHandle handle(CreateFileW(file.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                              nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!handle) return;
-    DWORD written = 0;
-    (void)WriteFile(handle.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+void append_line(const std::filesystem::path& file, const std::string& line) {
+    if (folders_are_ours(file)) (void)append_file_no_follow(file, line);
+}
+
+void replace_content(const std::filesystem::path& file, const std::string& content) {
+    if (folders_are_ours(file)) (void)write_file_no_follow(file, content);
 }
 
 }  // namespace
@@ -42,12 +44,12 @@ void service_log(std::string_view message) {
     // race), so the threads of this process take turns; the file is still opened per line.
     static std::mutex turns;
     std::lock_guard lock(turns);
-    write_file(logs_dir() / L"updater-service.log", FILE_APPEND_DATA, OPEN_ALWAYS, stamped_line(message));
+    append_line(logs_dir() / L"updater-service.log", stamped_line(message));
 }
 
 void record_last_error(std::string_view message) {
     service_log(message);
-    write_file(updates_dir() / L"last-error.txt", GENERIC_WRITE, CREATE_ALWAYS, stamped_line(message));
+    replace_content(updates_dir() / L"last-error.txt", stamped_line(message));
 }
 
 Result<std::filesystem::path> current_executable() {

@@ -8,6 +8,7 @@
 
 #include "canonical_path.hpp"
 #include "file_io.hpp"
+#include "link_safe_files.hpp"
 #include "log_line.hpp"
 #include "minisign.hpp"
 #include "process_utilities.hpp"

@@ -3,9 +3,15 @@
 #include <windows.h>
 
 #include "data_paths.hpp"
+#include "link_safe_files.hpp"
 #include "service_log.hpp"
 
 namespace kv {
+
+Status refuse_linked_update_folders(const UpdateEnvironment& environment) {
+    const std::filesystem::path& updates = environment.updates;
+    return refuse_linked_folders({updates.parent_path().parent_path(), updates.parent_path(), updates});
+}
 
 UpdateEnvironment service_update_environment() {
     static SteadyClock clock;

@@ -37,6 +37,10 @@ struct UpdateEnvironment {
     MarkerFirstSeen* first_seen = nullptr;
 };
 
+// Refuses to work below the updates folder when it, data_root or the folder above is a
+// link: the error names the folder, and nothing below it is touched.
+Status refuse_linked_update_folders(const UpdateEnvironment& environment);
+
 // The real folders, the service log and a process-wide first-seen table.
 UpdateEnvironment service_update_environment();
 
