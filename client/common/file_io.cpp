@@ -10,7 +10,9 @@ namespace {
 
 constexpr std::int64_t unix_epoch_as_file_time = 116444736000000000LL;
 
-Status write_all(HANDLE file, std::string_view bytes) {
+}  // namespace
+
+Status write_all_bytes(HANDLE file, std::string_view bytes) {
     while (!bytes.empty()) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
         DWORD written = 0;
@@ -19,8 +21,6 @@ Status write_all(HANDLE file, std::string_view bytes) {
     }
     return ok();
 }
-
-}  // namespace
 
 FileRead read_whole_file(const std::filesystem::path& path) {
     FileRead read;
@@ -50,7 +50,7 @@ Status write_whole_file(const std::filesystem::path& path, std::string_view byte
     const UniqueFileHandle file(
         CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return fail(last_error_text());
-    if (Status written = write_all(file.get(), bytes); !written) return written;
+    if (Status written = write_all_bytes(file.get(), bytes); !written) return written;
     if (flush && !FlushFileBuffers(file.get())) return fail(last_error_text());
     return ok();
 }
@@ -59,7 +59,7 @@ Status write_new_file_flushed(const std::filesystem::path& path, std::string_vie
     const UniqueFileHandle file(
         CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return fail(last_error_text());
-    if (Status written = write_all(file.get(), bytes); !written) return written;
+    if (Status written = write_all_bytes(file.get(), bytes); !written) return written;
     if (!FlushFileBuffers(file.get())) return fail(last_error_text());
     return ok();
 }

@@ -23,6 +23,9 @@ struct FileRead {
 
 FileRead read_whole_file(const std::filesystem::path& path);
 
+// Writes every byte to an open file; fails with the system error text.
+Status write_all_bytes(HANDLE file, std::string_view bytes);
+
 // Creates or truncates the file and writes all bytes; optionally flushes them to disk.
 // Fails with the system error text.
 Status write_whole_file(const std::filesystem::path& path, std::string_view bytes, bool flush = false);

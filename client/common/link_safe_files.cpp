@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "file_io.hpp"
 #include "win_error.hpp"
 #include "win_text.hpp"
 
@@ -105,16 +106,6 @@ UniqueFileHandle create_new_file(const std::filesystem::path& path, DWORD access
     return open_no_follow(path, access, share_all, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
 }
 
-Status write_all(HANDLE file, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
-        DWORD written = 0;
-        if (!WriteFile(file, bytes.data(), chunk, &written, nullptr)) return fail(last_error_text());
-        bytes.remove_prefix(written);
-    }
-    return ok();
-}
-
 }  // namespace
 
 std::optional<NodeFacts> NodeObserver::by_name(const std::filesystem::path& path) const {
@@ -158,7 +149,7 @@ Status write_file_no_follow(const std::filesystem::path& path, std::string_view 
     {
         const UniqueFileHandle file = create_new_file(temporary, GENERIC_WRITE | DELETE);
         if (!file) return fail(last_error_text());
-        Status written = write_all(file.get(), bytes);
+        Status written = write_all_bytes(file.get(), bytes);
         if (written && !FlushFileBuffers(file.get())) written = fail(last_error_text());
         if (!written) {
             (void)mark_for_deletion(file.get());
@@ -175,7 +166,7 @@ Status write_file_no_follow(const std::filesystem::path& path, std::string_view 
 Status append_file_no_follow(const std::filesystem::path& path, std::string_view bytes, const NodeObserver& observer) {
     const auto by_name = observer.by_name(path);
     if (!by_name) {
-        if (const UniqueFileHandle file = create_new_file(path, FILE_APPEND_DATA | SYNCHRONIZE)) return write_all(file.get(), bytes);
+        if (const UniqueFileHandle file = create_new_file(path, FILE_APPEND_DATA | SYNCHRONIZE)) return write_all_bytes(file.get(), bytes);
         if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
             return fail(last_error_text());
         }
@@ -186,7 +177,7 @@ Status append_file_no_follow(const std::filesystem::path& path, std::string_view
         if (file) {
             const auto by_handle = observer.by_handle(file.get());
             const auto named = by_name ? by_name : observer.by_name(path);
-            if (by_handle && named && may_append_in_place(*named, *by_handle)) return write_all(file.get(), bytes);
+            if (by_handle && named && may_append_in_place(*named, *by_handle)) return write_all_bytes(file.get(), bytes);
         }
     }
     // A link or a second name at our file: ours is started anew rather than written through.

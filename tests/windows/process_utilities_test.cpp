@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "process_termination.hpp"
 #include "process_utilities.hpp"
 #include "unique_resource.hpp"
 #include "win_text.hpp"
@@ -84,6 +85,22 @@ TEST_F(ProcessUtilities, AnEndedProcessHasNoImagePath) {
     // The system may keep the ended process's record a moment after the last handle closes.
     EXPECT_TRUE(testing::wait_until([&] { return !process_image_path(pid).has_value(); }, 5s));
     EXPECT_FALSE(process_creation_time(nullptr));
+}
+
+// KILL's target ends only the process it checked, through the handle it checked it by.
+TEST_F(ProcessUtilities, TheKillTargetEndsOnlyTheProcessItChecked) {
+    const DWORD pid = start_idle(L"KV-Idle-Kill.exe");
+    SystemTerminationTarget unchecked;
+    EXPECT_FALSE(unchecked.terminate(pid));
+    SystemTerminationTarget checked;
+    const auto image = checked.image_path(pid);
+    ASSERT_TRUE(image);
+    EXPECT_TRUE(image->ends_with("KV-Idle-Kill.exe")) << *image;
+    EXPECT_FALSE(checked.terminate(pid + 4)) << "a process other than the checked one was ended";
+    EXPECT_EQ(WaitForSingleObject(process_.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    ASSERT_TRUE(checked.terminate(pid));
+    EXPECT_EQ(WaitForSingleObject(process_.get(), 5000), static_cast<DWORD>(WAIT_OBJECT_0));
+    started_ = 0;
 }
 
 }  // namespace

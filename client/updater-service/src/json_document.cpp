@@ -157,33 +157,36 @@ std::string type_name(const json& value) {
     }
 }
 
-// Worded as the parser words trailing input.
-std::string trailing_input_error(std::string_view text, std::size_t offset) {
+struct TextPosition {
     std::size_t line = 1;
+    std::size_t column = 0;  // characters before the offset on its line
+};
+
+TextPosition position_of(std::string_view text, std::size_t offset) {
+    TextPosition position;
     std::size_t line_start = 0;
     for (std::size_t i = 0; i < offset; ++i) {
         if (text[i] == '\n') {
-            ++line;
+            ++position.line;
             line_start = i + 1;
         }
     }
-    return "parse error at line " + std::to_string(line) + ", column " + std::to_string(offset - line_start + 1) +
+    position.column = offset - line_start;
+    return position;
+}
+
+// Worded as the parser words trailing input.
+std::string trailing_input_error(std::string_view text, std::size_t offset) {
+    const TextPosition at = position_of(text, offset);
+    return "parse error at line " + std::to_string(at.line) + ", column " + std::to_string(at.column + 1) +
            ": syntax error while parsing value - invalid literal; last read: '<U+0000>'; expected end of input";
 }
 
 }  // namespace
 
 std::string describe_position(std::string_view text, std::size_t offset) {
-    offset = std::min(offset, text.size());
-    std::size_t line = 1;
-    std::size_t line_start = 0;
-    for (std::size_t i = 0; i < offset; ++i) {
-        if (text[i] == '\n') {
-            ++line;
-            line_start = i + 1;
-        }
-    }
-    return "line " + std::to_string(line) + " column " + std::to_string(offset - line_start);
+    const TextPosition at = position_of(text, std::min(offset, text.size()));
+    return "line " + std::to_string(at.line) + " column " + std::to_string(at.column);
 }
 
 std::string invalid_type(const json& value, const char* expected) {
