@@ -9,6 +9,7 @@
 #include "process_utilities.hpp"
 #include "session_launcher.hpp"
 #include "text.hpp"
+#include "unicode_case.hpp"
 #include "win_error.hpp"
 #include "win_text.hpp"
 
@@ -28,7 +29,7 @@ UniqueLocalMemory descriptor_from(const wchar_t* sddl) {
 std::string comparable_path(const std::wstring& path) {
     const auto canonical = canonicalize_path(path);
     const std::wstring text = canonical ? canonical->wstring() : path;
-    return ascii_lower(narrow(text));
+    return unicode_lower(narrow(text));
 }
 
 }  // namespace
