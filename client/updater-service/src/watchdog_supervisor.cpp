@@ -131,13 +131,8 @@ Result<WatchdogChild> WatchdogSupervisor::launch() {
                                     directory.c_str(), &startup.StartupInfo, &created) != FALSE;
     };
     PROCESS_INFORMATION created{};
-    std::string first_error = "no hardened descriptor";
-    bool started = false;
-    if (hardened) {
-        started = create(true, created);
-        if (!started) first_error = last_error_text();
-    }
-    if (!started) {
+    if (!create(hardened, created)) {
+        const std::string first_error = last_error_text();
         // The same start without the hardened descriptors, rather than no watchdog at all.
         if (!create(false, created)) {
             return fail("CreateProcessAsUserW failed: " + first_error + "; without the hardened descriptor: " + last_error_text());
