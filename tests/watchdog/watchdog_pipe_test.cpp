@@ -90,6 +90,22 @@ TEST_F(WatchdogPipeTest, FramesLinesHoweverTheyAreWritten) {
     EXPECT_FALSE(task_manager_policy());
 }
 
+TEST_F(WatchdogPipeTest, DropsALineLongerThanSixtyFourKiBAndGoesOn) {
+    RunningWatchdog& watchdog = start();
+    ASSERT_TRUE(watchdog.says("Shutdown blocker window created"));
+    // The command at the end of the long line is part of it and never runs.
+    const std::string peer = run_peer({L"connect", L"expect-line", L"fill 200000", L"send KIOSK_ON\\n", L"send SHUTDOWN_GUARD_ON\\n",
+                                       L"auth", L"send ADMIN_EXIT\\n", L"read-to-end"});
+    EXPECT_TRUE(has(peer, "line WATCHDOG_READY\nrest EXIT_ACK\\n\neof\n")) << peer;
+    EXPECT_EQ(watchdog.exit_code(), 0u);
+    const std::string err = watchdog.err();
+    const std::string reported = "[watchdog] Unknown message: " + std::string(64, 'x') + "...\n";
+    EXPECT_TRUE(has(err, reported)) << err;
+    EXPECT_EQ(count_occurrences(err, "Unknown message"), 1u) << err;
+    EXPECT_TRUE(watchdog.says("Shutdown guard ENABLED"));
+    EXPECT_FALSE(has(watchdog.out(), "Kiosk mode ACTIVATED")) << watchdog.out();
+}
+
 TEST_F(WatchdogPipeTest, RefusesAPeerThatIsNotTheClientBeforeSayingAnything) {
     RunningWatchdog& watchdog = start();
     ASSERT_TRUE(watchdog.says("Shutdown blocker window created"));
