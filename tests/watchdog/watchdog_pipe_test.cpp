@@ -4,6 +4,7 @@
 #include <sddl.h>
 
 #include "key_filter.hpp"
+#include "unicode_case.hpp"
 #include "watchdog_fixture.hpp"
 
 namespace kv::testing {
@@ -64,6 +65,37 @@ TEST_F(WatchdogPipeTest, ServesTheClientAndExitsOnAnAuthenticatedAdminExit) {
     ASSERT_TRUE(again.says("Shutdown blocker window created"));
     EXPECT_FALSE(has(again.out(), "Registered in autostart"));
     EXPECT_NE(read_file(token_file()), token);  // a fresh token every run
+}
+
+TEST_F(WatchdogPipeTest, ARunValueWithThePathsBytesStaysWhateverItsStringType) {
+    const std::wstring path = watchdog_exe().wstring();
+    const struct {
+        const char* name;
+        DWORD type;
+        std::wstring data;  // written with its terminating NUL
+        bool rewritten;
+    } cases[] = {
+        {"expandable string", REG_EXPAND_SZ, path, false},
+        {"multi-string", REG_MULTI_SZ, path + L'\0', false},
+        {"plain string in another case", REG_SZ, widen(unicode_lower(narrow(path))), true},
+        {"binary with the same bytes", REG_BINARY, path, true},
+    };
+    for (const auto& c : cases) {
+        UniqueRegistryKey run;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, run_key_path, 0, nullptr, 0, KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr, run.put(),
+                                  nullptr),
+                  ERROR_SUCCESS);
+        ASSERT_EQ(RegSetValueExW(run.get(), autostart_value_name, 0, c.type, reinterpret_cast<const BYTE*>(c.data.c_str()),
+                                 static_cast<DWORD>((c.data.size() + 1) * sizeof(wchar_t))),
+                  ERROR_SUCCESS);
+        RunningWatchdog& watchdog = start();
+        ASSERT_TRUE(watchdog.says("Shutdown blocker window created")) << c.name;
+        EXPECT_EQ(has(watchdog.out(), "Registered in autostart"), c.rewritten) << c.name;
+        DWORD type = 0;
+        EXPECT_EQ(RegQueryValueExW(run.get(), autostart_value_name, nullptr, &type, nullptr, nullptr), ERROR_SUCCESS);
+        EXPECT_EQ(type, c.rewritten ? static_cast<DWORD>(REG_SZ) : c.type) << c.name;
+        end_process(watchdog.pid);
+    }
 }
 
 TEST_F(WatchdogPipeTest, FramesLinesHoweverTheyAreWritten) {
