@@ -10,6 +10,10 @@ kv_wine_prefix_start() {
     {
         wineserver -p
         wineboot -i
+        # Without a display Wine refuses every window that is not message-only; its null
+        # graphics driver lets the watchdog's hidden top-level shutdown blocker exist, as it
+        # does on Windows, and changes nothing else the tests rely on.
+        wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
         # The first boot's service manager spends many seconds timing out drivers that cannot
         # start without a display, and holds back every other service start meanwhile; a
         # second boot of the now-initialised prefix is quick and leaves it idle.

@@ -10,6 +10,14 @@
 #include "win_text.hpp"
 
 namespace kv {
+
+// One output stream of the child, drained on its own thread. The state is shared so a
+// reader still blocked after a time-out (a grandchild may hold the pipe) outlives the call.
+struct OutputDrain {
+    UniqueFileHandle read_end;
+    Result<std::string> text = std::string();
+};
+
 namespace {
 
 UniqueFileHandle open_inheritable_null_device() {
@@ -18,21 +26,8 @@ UniqueFileHandle open_inheritable_null_device() {
                                         &inheritable, OPEN_EXISTING, 0, nullptr));
 }
 
-// One output stream of the child, drained on its own thread. The state is shared so a
-// reader still blocked after a time-out (a grandchild may hold the pipe) outlives the call.
-struct OutputDrain {
-    UniqueFileHandle read_end;
-    std::string text;
-};
-
 std::thread start_drain(const std::shared_ptr<OutputDrain>& drain) {
-    return std::thread([drain] {
-        char buffer[4096];
-        DWORD read = 0;
-        while (ReadFile(drain->read_end.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-            drain->text.append(buffer, read);
-        }
-    });
+    return std::thread([drain] { drain->text = read_to_end(drain->read_end.get()); });
 }
 
 Status make_pipe(std::shared_ptr<OutputDrain>& drain, UniqueFileHandle& write_end) {
@@ -71,7 +66,26 @@ std::wstring environment_block(const std::vector<std::pair<std::wstring, std::ws
 
 }  // namespace
 
-Result<ChildOutcome> run_child(const ChildRun& run) {
+Result<std::string> read_to_end(HANDLE pipe) {
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(pipe, buffer, sizeof(buffer), &read, nullptr)) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_BROKEN_PIPE) return text;  // every writer has gone
+            return fail(system_error_text(error));
+        }
+        text.append(buffer, read);
+    }
+}
+
+StartedChild::~StartedChild() {
+    if (output_reader_.joinable()) output_reader_.detach();
+    if (error_reader_.joinable()) error_reader_.detach();
+}
+
+Result<StartedChild> start_child(const ChildRun& run) {
     std::wstring command_line = windows_command_line(run.program, run.arguments);
 
     STARTUPINFOEXW startup{};
@@ -124,52 +138,62 @@ Result<ChildOutcome> run_child(const ChildRun& run) {
                         environment.empty() ? nullptr : environment.data(), nullptr, &startup.StartupInfo, &created)) {
         return fail(last_error_text());
     }
-    const UniqueHandle process(created.hProcess);
+    StartedChild child;
+    child.process_.reset(created.hProcess);
     const UniqueHandle thread(created.hThread);
+    child.time_limit_ = run.time_limit;
 
     // Our copies of the write ends must go, or the reads never see the end of the output.
     output_write.reset();
     error_write.reset();
-    std::thread output_reader, error_reader;
-    if (output_drain) output_reader = start_drain(output_drain);
-    if (error_drain) error_reader = start_drain(error_drain);
+    child.output_ = std::move(output_drain);
+    child.error_ = std::move(error_drain);
+    if (child.output_) child.output_reader_ = start_drain(child.output_);
+    if (child.error_) child.error_reader_ = start_drain(child.error_);
+    return child;
+}
 
+Result<ChildOutcome> StartedChild::finish() {
     ChildOutcome outcome;
-    if (run.time_limit) {
-        const auto deadline = std::chrono::steady_clock::now() + run.time_limit->limit;
+    if (time_limit_) {
+        const auto deadline = std::chrono::steady_clock::now() + time_limit_->limit;
         for (;;) {
-            const DWORD waited = WaitForSingleObject(process.get(), static_cast<DWORD>(run.time_limit->poll.count()));
+            const DWORD waited = WaitForSingleObject(process_.get(), static_cast<DWORD>(time_limit_->poll.count()));
             if (waited == WAIT_OBJECT_0) break;
             if (waited == WAIT_FAILED) {
                 const std::string why = last_error_text();
-                TerminateProcess(process.get(), 1);
-                if (output_reader.joinable()) output_reader.detach();
-                if (error_reader.joinable()) error_reader.detach();
+                TerminateProcess(process_.get(), 1);
                 return fail(why);
             }
             if (std::chrono::steady_clock::now() >= deadline) {
-                TerminateProcess(process.get(), 1);
-                WaitForSingleObject(process.get(), static_cast<DWORD>(run.time_limit->after_terminate.count()));
+                TerminateProcess(process_.get(), 1);
+                WaitForSingleObject(process_.get(), static_cast<DWORD>(time_limit_->after_terminate.count()));
                 outcome.timed_out = true;
-                break;
+                return outcome;  // whatever still holds the pipes is not waited for
             }
         }
-    } else {
-        WaitForSingleObject(process.get(), INFINITE);
+    } else if (WaitForSingleObject(process_.get(), INFINITE) == WAIT_FAILED) {
+        return fail(last_error_text());
     }
 
-    if (outcome.timed_out) {
-        // Whatever still holds the pipes is not waited for.
-        if (output_reader.joinable()) output_reader.detach();
-        if (error_reader.joinable()) error_reader.detach();
-        return outcome;
-    }
-    if (output_reader.joinable()) output_reader.join();
-    if (error_reader.joinable()) error_reader.join();
-    if (output_drain) outcome.output = std::move(output_drain->text);
-    if (error_drain) outcome.error_output = std::move(error_drain->text);
-    if (!GetExitCodeProcess(process.get(), &outcome.exit_code)) return fail(last_error_text());
+    if (output_reader_.joinable()) output_reader_.join();
+    if (error_reader_.joinable()) error_reader_.join();
+    const auto collect = [](const std::shared_ptr<OutputDrain>& drain, std::string& into) -> Status {
+        if (!drain) return ok();
+        if (!drain->text) return fail(drain->text.error());
+        into = std::move(drain->text).value();
+        return ok();
+    };
+    if (Status collected = collect(output_, outcome.output); !collected) return fail(collected.error());
+    if (Status collected = collect(error_, outcome.error_output); !collected) return fail(collected.error());
+    if (!GetExitCodeProcess(process_.get(), &outcome.exit_code)) return fail(last_error_text());
     return outcome;
+}
+
+Result<ChildOutcome> run_child(const ChildRun& run) {
+    auto started = start_child(run);
+    if (!started) return fail(started.error());
+    return started->finish();
 }
 
 }  // namespace kv

@@ -4,12 +4,15 @@
 #include <windows.h>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "result.hpp"
+#include "unique_resource.hpp"
 
 namespace kv {
 
@@ -43,8 +46,39 @@ struct ChildOutcome {
     std::string error_output;
 };
 
-// Fails with the system error text when the child cannot be started or watched. The outputs
-// are read while the child runs, so a child that writes a lot never stalls on a full pipe.
+struct OutputDrain;
+
+// A child that runs. Its outputs are read while it runs, so a child that writes a lot never
+// stalls on a full pipe.
+class StartedChild {
+public:
+    StartedChild(StartedChild&&) = default;
+    StartedChild& operator=(StartedChild&&) = delete;
+    // A reader still blocked (a grandchild may hold a pipe) is left to end on its own.
+    ~StartedChild();
+
+    // Waits for the child, bounded by the time limit, and collects its outputs. Fails with the
+    // system error text when the wait or a read of an output fails.
+    Result<ChildOutcome> finish();
+
+private:
+    friend Result<StartedChild> start_child(const ChildRun& run);
+    StartedChild() = default;
+
+    UniqueHandle process_;
+    std::optional<ChildTimeLimit> time_limit_;
+    std::shared_ptr<OutputDrain> output_, error_;
+    std::thread output_reader_, error_reader_;
+};
+
+// Fails with the system error text when the child cannot be started.
+Result<StartedChild> start_child(const ChildRun& run);
+
+// start_child, then finish: fails when the child cannot be started or watched.
 Result<ChildOutcome> run_child(const ChildRun& run);
+
+// Reads a pipe until every writer has closed it; a failed read other than that end is an
+// error with the system text, not the end of the output.
+Result<std::string> read_to_end(HANDLE pipe);
 
 }  // namespace kv

@@ -105,6 +105,23 @@ std::u16string utf8_to_utf16(std::string_view text) {
     return out;
 }
 
+std::u32string utf8_to_code_points(std::string_view text) {
+    std::u32string out;
+    out.reserve(text.size());
+    size_t pos = 0;
+    while (pos < text.size()) out.push_back(next_code_point(text, pos));
+    return out;
+}
+
+std::string code_points_to_utf8(std::u32string_view code_points) {
+    std::string out;
+    out.reserve(code_points.size());
+    for (const char32_t cp : code_points) {
+        append_utf8(out, (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF ? replacement_character : cp);
+    }
+    return out;
+}
+
 std::string utf8_lossy(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());

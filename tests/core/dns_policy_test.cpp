@@ -91,6 +91,15 @@ TEST(DnsPolicy, WrongCaseOrWrongTypeIsRewrittenButOffLeavesForeignTypes) {
     foreign.keys[chrome]["DnsOverHttpsMode"] = {StoredValue::Kind::text, "secure", 0};
     EXPECT_EQ(changed(foreign, false), 1u);
     EXPECT_EQ(foreign.keys[chrome].count("BuiltInDnsClientEnabled"), 1u);
+
+    // A REG_DWORD of another length than four bytes is still a REG_DWORD to remove.
+    FakeRegistry odd;
+    odd.keys[chrome]["BuiltInDnsClientEnabled"] = {StoredValue::Kind::odd_dword, "", 0};
+    EXPECT_EQ(changed(odd, true), 8u);
+    EXPECT_EQ(odd.keys[chrome]["BuiltInDnsClientEnabled"].kind, StoredValue::Kind::dword);
+    odd.keys[chrome]["BuiltInDnsClientEnabled"] = {StoredValue::Kind::odd_dword, "", 0};
+    EXPECT_EQ(changed(odd, false), 8u);
+    EXPECT_EQ(odd.keys[chrome].count("BuiltInDnsClientEnabled"), 0u);
 }
 
 TEST(DnsPolicy, OneBrokenBrowserDoesNotStopTheOthers) {

@@ -12,12 +12,12 @@ namespace {
 
 using K = PipeMessageKind;
 
-std::vector<PipeMessage> frame(const std::vector<std::string>& writes) {
-    LineFramer framer;
+std::vector<PipeMessage> frame(const std::vector<std::string>& writes, std::size_t line_limit = max_line_bytes) {
+    LineFramer framer(line_limit);
     std::vector<PipeMessage> messages;
     for (const auto& chunk : writes) {
         framer.append(chunk);
-        while (auto line = framer.next_line()) messages.push_back(parse_pipe_message(*line));
+        while (auto line = framer.next_line()) messages.push_back(parse_framed_line(*line));
     }
     return messages;
 }
@@ -52,11 +52,44 @@ TEST(PipeFraming, KeepsAPartialLineUntilItsLineFeed) {
     EXPECT_FALSE(framer.next_line());
     EXPECT_EQ(framer.pending_bytes(), 8u);
     framer.append("def\nPI");
-    EXPECT_EQ(framer.next_line(), "AUTH:abcdef");
+    EXPECT_EQ(framer.next_line(), FramedLine{"AUTH:abcdef"});
     EXPECT_FALSE(framer.next_line());
     framer.clear();
     framer.append("D:1\n");
-    EXPECT_EQ(framer.next_line(), "D:1");
+    EXPECT_EQ(framer.next_line(), FramedLine{"D:1"});
+}
+
+TEST(PipeFraming, ALineLongerThanTheLimitIsDroppedAndReportedOnce) {
+    const struct {
+        const char* name;
+        std::vector<std::string> writes;
+        std::vector<PipeMessage> expected;
+    } cases[] = {
+        {"a line at the limit", {"KIOSK_ON\n"}, {{K::KioskOn, 0, {}}}},
+        {"one byte over, line feed in the same write", {"KIOSK_ON!\nPID:7\n"}, {unknown("KIOSK_ON!..."), {K::Pid, 7, {}}}},
+        {"a pending line outgrows the limit", {"AUTH:abcd", "efgh", "ijkl\nKIOSK_ON\n"}, {unknown("AUTH:abcd..."), {K::KioskOn, 0, {}}}},
+        {"a command at the end of a long line never runs", {"xxxxxxxxx", "KIOSK_OFF\n"}, {unknown("xxxxxxxxx...")}},
+        {"white space is trimmed from what is shown", {"   \tAUTH:abcde\n"}, {unknown("AUTH:abcde...")}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(frame(c.writes, 8), c.expected) << c.name;
+}
+
+TEST(PipeFraming, APeerWithoutLineFeedsNeverGrowsTheBufferPastSixtyFourKiB) {
+    LineFramer framer;
+    std::vector<FramedLine> lines;
+    const std::string chunk(1024, 'A');
+    for (int i = 0; i < 200; ++i) {
+        framer.append(chunk);
+        while (auto line = framer.next_line()) lines.push_back(*line);
+        EXPECT_LE(framer.pending_bytes(), 64u * 1024);
+    }
+    framer.append("\nKIOSK_ON\n");
+    while (auto line = framer.next_line()) lines.push_back(*line);
+    EXPECT_EQ(lines, (std::vector<FramedLine>{{std::string(64, 'A') + "...", true}, {"KIOSK_ON"}}));
+
+    // Exactly 64 KiB is still a line.
+    framer.append(std::string(64 * 1024, 'B') + "\n");
+    EXPECT_EQ(framer.next_line(), FramedLine{std::string(64 * 1024, 'B')});
 }
 
 TEST(PipeMessageParsing, EveryLineKind) {

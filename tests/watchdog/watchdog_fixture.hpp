@@ -17,6 +17,7 @@
 #include "autostart.hpp"
 #include "command_line.hpp"
 #include "kiosk_controls.hpp"
+#include "shutdown_guard.hpp"
 #include "unique_resource.hpp"
 #include "win_text.hpp"
 #include "windows_test_support.hpp"
@@ -42,6 +43,24 @@ struct RunningWatchdog {
         return wait_until([&] { return err().find("[watchdog] " + line + "\n") != std::string::npos; }, limit);
     }
     bool running() const { return WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT; }
+
+    // Its shutdown blocker, found the way Windows' broadcast would: a top-level window of the
+    // class. Wine's FindWindow also finds message-only windows, hence the parent check.
+    HWND blocker() const {
+        for (HWND window = FindWindowExW(nullptr, nullptr, blocker_window_class, nullptr); window != nullptr;
+             window = FindWindowExW(nullptr, window, blocker_window_class, nullptr)) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == pid && GetAncestor(window, GA_PARENT) == GetDesktopWindow()) return window;
+        }
+        return nullptr;
+    }
+    // What the window procedure answers, as Windows would send it.
+    LRESULT send_to_blocker(UINT message, WPARAM wparam = 0, LPARAM lparam = 0) const {
+        DWORD_PTR answer = 99;
+        EXPECT_TRUE(SendMessageTimeoutW(blocker(), message, wparam, lparam, SMTO_BLOCK, 5000, &answer));
+        return static_cast<LRESULT>(answer);
+    }
     std::optional<DWORD> exit_code(std::chrono::milliseconds limit = 10s) const {
         if (WaitForSingleObject(process.get(), static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0) return std::nullopt;
         DWORD code = 0;

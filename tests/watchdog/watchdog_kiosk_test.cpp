@@ -62,13 +62,6 @@ protected:
         return seen_keys;
     }
 
-    static HWND blocker() { return FindWindowExA(HWND_MESSAGE, nullptr, "KestrivonWatchdogBlocker", nullptr); }
-    static LRESULT send_to_blocker(UINT message, WPARAM wparam = 0) {
-        DWORD_PTR answer = 99;
-        EXPECT_TRUE(SendMessageTimeoutW(blocker(), message, wparam, 0, SMTO_BLOCK, 5000, &answer));
-        return static_cast<LRESULT>(answer);
-    }
-
     std::thread hook_thread;
     std::atomic<DWORD> hook_thread_id{0};
     std::atomic<bool> hook_started{false}, hook_ready{false};
@@ -80,8 +73,8 @@ constexpr int A = 'A';
 TEST_F(WatchdogKioskTest, KioskModeSwallowsEscapeKeysBlocksShutdownAndUndoesItAllAtSessionEnd) {
     RunningWatchdog& watchdog = start();
     ASSERT_TRUE(watchdog.says("Shutdown blocker window created"));
-    ASSERT_NE(blocker(), nullptr);
-    EXPECT_EQ(send_to_blocker(WM_QUERYENDSESSION), 1);
+    ASSERT_NE(watchdog.blocker(), nullptr);
+    EXPECT_EQ(watchdog.send_to_blocker(WM_QUERYENDSESSION), 1);
     EXPECT_TRUE(watchdog.says("Allowed WM_QUERYENDSESSION"));
     // Without kiosk mode every key passes.
     EXPECT_EQ(type({VK_LWIN, -VK_LWIN}), (Keys{{VK_LWIN, true}, {VK_LWIN, false}}));
@@ -101,10 +94,10 @@ TEST_F(WatchdogKioskTest, KioskModeSwallowsEscapeKeysBlocksShutdownAndUndoesItAl
     EXPECT_EQ(type({VK_ESCAPE, -VK_ESCAPE}), (Keys{{VK_ESCAPE, true}, {VK_ESCAPE, false}}));
 
     // Windows asks to end the session: refused while kiosk mode is on.
-    EXPECT_EQ(send_to_blocker(WM_QUERYENDSESSION), 0);
+    EXPECT_EQ(watchdog.send_to_blocker(WM_QUERYENDSESSION), 0);
     EXPECT_TRUE(watchdog.says("Blocked WM_QUERYENDSESSION (shutdown protection active)"));
     // The session ends (or not): everything of the lock-down is undone, the watchdog stays.
-    EXPECT_EQ(send_to_blocker(WM_ENDSESSION, TRUE), 0);
+    EXPECT_EQ(watchdog.send_to_blocker(WM_ENDSESSION, TRUE), 0);
     EXPECT_TRUE(watchdog.says("Keyboard hook removal requested"));
     EXPECT_TRUE(watchdog.says("Keyboard hook removed (thread exit)"));
     EXPECT_FALSE(task_manager_policy());
@@ -145,10 +138,10 @@ TEST_F(WatchdogKioskTest, KioskOffNeedsTheTokenAndLeavesNoPolicyBehind) {
     ASSERT_TRUE(watchdog.says("Kiosk shutdown block DISABLED"));
     EXPECT_FALSE(task_manager_policy());
     // The explicit guard still refuses the end of the session until it is lifted.
-    EXPECT_EQ(send_to_blocker(WM_QUERYENDSESSION), 0);
+    EXPECT_EQ(watchdog.send_to_blocker(WM_QUERYENDSESSION), 0);
     (void)run_peer({L"connect", L"expect-line", L"auth", L"send SHUTDOWN_GUARD_OFF\\n", L"sleep 300"});
     ASSERT_TRUE(watchdog.says("Shutdown guard DISABLED"));
-    EXPECT_EQ(send_to_blocker(WM_QUERYENDSESSION), 1);
+    EXPECT_EQ(watchdog.send_to_blocker(WM_QUERYENDSESSION), 1);
     EXPECT_EQ(type({VK_LWIN, -VK_LWIN}), (Keys{{VK_LWIN, true}, {VK_LWIN, false}}));
 }
 

@@ -5,6 +5,7 @@
 //   connect            open \\.\pipe\kestrivon-watchdog (retrying up to 10 s)
 //   expect-line        read one line                         -> "line TEXT" | "eof" | "timeout"
 //   send TEXT          one write; \s \r \n \\ stand for space, CR, LF, backslash
+//   fill N             N bytes of "x" without a line feed, in writes of 1024
 //   auth               send "AUTH:" and the token from %ProgramData%\Kestrivon\Client\watchdog.token
 //   sleep MS
 //   read-to-end        read until end of data (10 s at most) -> "rest ESCAPED" then "eof" | "timeout"
@@ -131,6 +132,14 @@ int wmain(int argc, wchar_t** argv) {
             }
             DWORD written = 0;
             WriteFile(pipe.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        } else if (word == "fill") {
+            const std::string block(1024, 'x');
+            for (std::size_t left = std::stoul(rest); left > 0;) {
+                const DWORD size = static_cast<DWORD>(left < block.size() ? left : block.size());
+                DWORD written = 0;
+                if (!WriteFile(pipe.get(), block.data(), size, &written, nullptr)) break;
+                left -= size;
+            }
         } else if (word == "sleep") {
             Sleep(static_cast<DWORD>(std::stoul(rest)));
         } else if (word == "read-to-end") {

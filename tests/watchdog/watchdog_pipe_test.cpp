@@ -4,6 +4,7 @@
 #include <sddl.h>
 
 #include "key_filter.hpp"
+#include "unicode_case.hpp"
 #include "watchdog_fixture.hpp"
 
 namespace kv::testing {
@@ -66,6 +67,37 @@ TEST_F(WatchdogPipeTest, ServesTheClientAndExitsOnAnAuthenticatedAdminExit) {
     EXPECT_NE(read_file(token_file()), token);  // a fresh token every run
 }
 
+TEST_F(WatchdogPipeTest, ARunValueWithThePathsBytesStaysWhateverItsStringType) {
+    const std::wstring path = watchdog_exe().wstring();
+    const struct {
+        const char* name;
+        DWORD type;
+        std::wstring data;  // written with its terminating NUL
+        bool rewritten;
+    } cases[] = {
+        {"expandable string", REG_EXPAND_SZ, path, false},
+        {"multi-string", REG_MULTI_SZ, path + L'\0', false},
+        {"plain string in another case", REG_SZ, widen(unicode_lower(narrow(path))), true},
+        {"binary with the same bytes", REG_BINARY, path, true},
+    };
+    for (const auto& c : cases) {
+        UniqueRegistryKey run;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, run_key_path, 0, nullptr, 0, KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr, run.put(),
+                                  nullptr),
+                  ERROR_SUCCESS);
+        ASSERT_EQ(RegSetValueExW(run.get(), autostart_value_name, 0, c.type, reinterpret_cast<const BYTE*>(c.data.c_str()),
+                                 static_cast<DWORD>((c.data.size() + 1) * sizeof(wchar_t))),
+                  ERROR_SUCCESS);
+        RunningWatchdog& watchdog = start();
+        ASSERT_TRUE(watchdog.says("Shutdown blocker window created")) << c.name;
+        EXPECT_EQ(has(watchdog.out(), "Registered in autostart"), c.rewritten) << c.name;
+        DWORD type = 0;
+        EXPECT_EQ(RegQueryValueExW(run.get(), autostart_value_name, nullptr, &type, nullptr, nullptr), ERROR_SUCCESS);
+        EXPECT_EQ(type, c.rewritten ? static_cast<DWORD>(REG_SZ) : c.type) << c.name;
+        end_process(watchdog.pid);
+    }
+}
+
 TEST_F(WatchdogPipeTest, FramesLinesHoweverTheyAreWritten) {
     RunningWatchdog& watchdog = start();
     ASSERT_TRUE(watchdog.says("Shutdown blocker window created"));
@@ -88,6 +120,22 @@ TEST_F(WatchdogPipeTest, FramesLinesHoweverTheyAreWritten) {
         << err;
     // Nothing of the lock-down outlives the watchdog in the registry.
     EXPECT_FALSE(task_manager_policy());
+}
+
+TEST_F(WatchdogPipeTest, DropsALineLongerThanSixtyFourKiBAndGoesOn) {
+    RunningWatchdog& watchdog = start();
+    ASSERT_TRUE(watchdog.says("Shutdown blocker window created"));
+    // The command at the end of the long line is part of it and never runs.
+    const std::string peer = run_peer({L"connect", L"expect-line", L"fill 200000", L"send KIOSK_ON\\n", L"send SHUTDOWN_GUARD_ON\\n",
+                                       L"auth", L"send ADMIN_EXIT\\n", L"read-to-end"});
+    EXPECT_TRUE(has(peer, "line WATCHDOG_READY\nrest EXIT_ACK\\n\neof\n")) << peer;
+    EXPECT_EQ(watchdog.exit_code(), 0u);
+    const std::string err = watchdog.err();
+    const std::string reported = "[watchdog] Unknown message: " + std::string(64, 'x') + "...\n";
+    EXPECT_TRUE(has(err, reported)) << err;
+    EXPECT_EQ(count_occurrences(err, "Unknown message"), 1u) << err;
+    EXPECT_TRUE(watchdog.says("Shutdown guard ENABLED"));
+    EXPECT_FALSE(has(watchdog.out(), "Kiosk mode ACTIVATED")) << watchdog.out();
 }
 
 TEST_F(WatchdogPipeTest, RefusesAPeerThatIsNotTheClientBeforeSayingAnything) {

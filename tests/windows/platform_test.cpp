@@ -71,6 +71,21 @@ TEST(RunChild, AMissingProgramIsASystemError) {
     EXPECT_TRUE(missing.error().find("(os error ") != std::string::npos) << missing.error();
 }
 
+TEST(ReadToEnd, ReadsUntilTheWritersHaveGoneAndReportsAFailedRead) {
+    UniqueFileHandle read_end, write_end;
+    ASSERT_TRUE(CreatePipe(read_end.put(), write_end.put(), nullptr, 0));
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(write_end.get(), "abc", 3, &written, nullptr));
+    // Reading the write end fails: an error, not an empty output.
+    const auto failed = read_to_end(write_end.get());
+    ASSERT_FALSE(failed);
+    EXPECT_NE(failed.error().find("(os error "), std::string::npos) << failed.error();
+    write_end.reset();
+    const auto text = read_to_end(read_end.get());
+    ASSERT_TRUE(text) << text.error();
+    EXPECT_EQ(*text, "abc");
+}
+
 TEST(CanonicalizePath, ResolvesRelativePartsToTheExtendedForm) {
     const auto folder = testing::scratch_dir("canonical");
     std::filesystem::create_directories(folder / L"a" / L"b");

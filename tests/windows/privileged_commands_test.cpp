@@ -137,6 +137,13 @@ TEST(DnsPolicyRegistry, OnAndOffAgainstTheMachineRegistry) {
     set_machine_value(chrome, L"DnsOverHttpsMode", REG_SZ, L"Off", 8);
     EXPECT_EQ(apply_dns_policy(*registry, browser_dns_policies(), true)->changed, 1u);
 
+    // A REG_DWORD two bytes long holds no number: "on" writes a proper one, "off" removes it.
+    const WORD short_number = 0;
+    set_machine_value(chrome, L"BuiltInDnsClientEnabled", REG_DWORD, &short_number, sizeof(short_number));
+    EXPECT_EQ(apply_dns_policy(*registry, browser_dns_policies(), true)->changed, 1u);
+    EXPECT_EQ(machine_string(chrome, L"BuiltInDnsClientEnabled"), L"0");
+    set_machine_value(chrome, L"BuiltInDnsClientEnabled", REG_DWORD, &short_number, sizeof(short_number));
+
     EXPECT_EQ(apply_dns_policy(*registry, browser_dns_policies(), false)->changed, 8u);
     EXPECT_EQ(apply_dns_policy(*registry, browser_dns_policies(), false)->changed, 0u);
     EXPECT_FALSE(machine_string(chrome, L"DnsOverHttpsMode"));

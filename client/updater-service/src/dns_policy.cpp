@@ -33,20 +33,23 @@ Result<std::uint32_t> switch_off(PolicyRegistry& registry, const BrowserPolicy& 
     if (!key) return fail(entry_error(policy, "open_subkey failed: " + key.error()));
     if (!*key) return std::uint32_t{0};
     std::uint32_t changed = 0;
-    const auto remove_if = [&](const char* name, StoredValue::Kind kind) -> Status {
-        if ((*key)->read(name).kind != kind) return ok();
+    const auto remove_if = [&](const char* name, bool number) -> Status {
+        const StoredValue::Kind kind = (*key)->read(name).kind;
+        const bool ours = number ? kind == StoredValue::Kind::dword || kind == StoredValue::Kind::odd_dword
+                                 : kind == StoredValue::Kind::text;
+        if (!ours) return ok();
         if (Status removed = (*key)->remove(name); !removed) {
             return fail(entry_error(policy, std::string("delete_value ") + name + " failed: " + removed.error()));
         }
         ++changed;
         return ok();
     };
-    // Only values of the type this policy writes are ours to remove.
+    // Only values of the type this policy writes are ours to remove, a REG_DWORD whatever its length.
     for (const auto& value : policy.strings) {
-        if (Status removed = remove_if(value.name, StoredValue::Kind::text); !removed) return fail(removed.error());
+        if (Status removed = remove_if(value.name, false); !removed) return fail(removed.error());
     }
     for (const auto& value : policy.numbers) {
-        if (Status removed = remove_if(value.name, StoredValue::Kind::dword); !removed) return fail(removed.error());
+        if (Status removed = remove_if(value.name, true); !removed) return fail(removed.error());
     }
     return changed;
 }

@@ -30,7 +30,8 @@ struct BrowserPolicy {
 const std::vector<BrowserPolicy>& browser_dns_policies();
 
 struct StoredValue {
-    enum class Kind { absent, text, dword, other } kind = Kind::absent;
+    // odd_dword: of type REG_DWORD but not 4 bytes long, so without a number.
+    enum class Kind { absent, text, dword, odd_dword, other } kind = Kind::absent;
     std::string text;
     std::uint32_t number = 0;
 };

@@ -35,6 +35,8 @@ public:
         } else if (type == REG_DWORD && size == sizeof(DWORD)) {
             stored.kind = StoredValue::Kind::dword;
             stored.number = *reinterpret_cast<const DWORD*>(data.data());
+        } else if (type == REG_DWORD) {
+            stored.kind = StoredValue::Kind::odd_dword;
         } else {
             stored.kind = StoredValue::Kind::other;
         }

@@ -52,8 +52,11 @@ Result<std::string> ensure_virtual_printer() {
     run.environment = {{L"KV_VP_NAME", L"Kestrivon Printer"},
                        {L"KV_VP_DIR", (program_data_base() / L"Kestrivon" / L"PrintSpool").wstring()},
                        {L"KV_VP_FILE", L"job.pdf"}};
-    const auto ran = run_child(run);
-    if (!ran) return fail("powershell did not start: " + ran.error());
+    auto started = start_child(run);
+    if (!started) return fail("powershell did not start: " + started.error());
+    // A failed wait or output read is reported as the system says it, without the prefix.
+    const auto ran = started->finish();
+    if (!ran) return fail(ran.error());
     if (ran->timed_out) return fail("did not finish in 180 s");
     return interpret_powershell_result(ran->exit_code, ran->output, ran->error_output);
 }

@@ -9,6 +9,7 @@
 #include "process_utilities.hpp"
 #include "session_launcher.hpp"
 #include "text.hpp"
+#include "unicode_case.hpp"
 #include "win_error.hpp"
 #include "win_text.hpp"
 
@@ -28,7 +29,7 @@ UniqueLocalMemory descriptor_from(const wchar_t* sddl) {
 std::string comparable_path(const std::wstring& path) {
     const auto canonical = canonicalize_path(path);
     const std::wstring text = canonical ? canonical->wstring() : path;
-    return ascii_lower(narrow(text));
+    return unicode_lower(narrow(text));
 }
 
 }  // namespace
@@ -130,13 +131,8 @@ Result<WatchdogChild> WatchdogSupervisor::launch() {
                                     directory.c_str(), &startup.StartupInfo, &created) != FALSE;
     };
     PROCESS_INFORMATION created{};
-    std::string first_error = "no hardened descriptor";
-    bool started = false;
-    if (hardened) {
-        started = create(true, created);
-        if (!started) first_error = last_error_text();
-    }
-    if (!started) {
+    if (!create(hardened, created)) {
+        const std::string first_error = last_error_text();
         // The same start without the hardened descriptors, rather than no watchdog at all.
         if (!create(false, created)) {
             return fail("CreateProcessAsUserW failed: " + first_error + "; without the hardened descriptor: " + last_error_text());

@@ -11,10 +11,13 @@
 namespace kv {
 namespace {
 
+// Only the bytes count, not the string type: a value written by hand or by another tool as
+// REG_EXPAND_SZ or REG_MULTI_SZ with exactly the path is left as it is.
 bool value_equals(HKEY key, const std::wstring& expected) {
     DWORD type = 0;
     DWORD size = 0;
-    if (RegQueryValueExW(key, autostart_value_name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ) {
+    if (RegQueryValueExW(key, autostart_value_name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ)) {
         return false;
     }
     std::wstring data(size / sizeof(wchar_t) + 1, L'\0');

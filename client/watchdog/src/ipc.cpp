@@ -72,7 +72,7 @@ std::optional<PipeMessage> PipeConnection::next_message() {
             continue;
         }
         framer_.append(std::string_view(chunk, read));
-        while (auto line = framer_.next_line()) queue_.push_back(parse_pipe_message(*line));
+        while (auto line = framer_.next_line()) queue_.push_back(parse_framed_line(*line));
     }
 }
 

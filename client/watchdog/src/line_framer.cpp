@@ -1,5 +1,7 @@
 #include "line_framer.hpp"
 
+#include <algorithm>
+
 #include "text.hpp"
 
 namespace kv {
@@ -30,6 +32,18 @@ char32_t decode_at(std::string_view text, std::size_t pos, std::size_t length) {
     }
 }
 
+// How much of an overlong line the log shows.
+constexpr std::size_t shown_characters = 64;
+
+std::string shortened(std::string_view line) {
+    const std::string_view text = trim_unicode_white_space(line);
+    std::size_t end = 0;
+    for (std::size_t shown = 0; end < text.size() && shown < shown_characters; ++shown) {
+        end += sequence_length(static_cast<unsigned char>(text[end]));
+    }
+    return std::string(text.substr(0, std::min(end, text.size()))) + "...";
+}
+
 }  // namespace
 
 std::string_view trim_unicode_white_space(std::string_view text) {
@@ -52,16 +66,36 @@ std::string_view trim_unicode_white_space(std::string_view text) {
     return text;
 }
 
-void LineFramer::append(std::string_view chunk) { buffer_ += utf8_lossy(chunk); }
+void LineFramer::append(std::string_view chunk) {
+    if (discarding_) {
+        // A line feed byte is never part of a longer UTF-8 sequence, so cutting there is safe.
+        const std::size_t end = chunk.find('\n');
+        if (end == std::string_view::npos) return;
+        chunk.remove_prefix(end + 1);
+        discarding_ = false;
+    }
+    buffer_ += utf8_lossy(chunk);
+}
 
-std::optional<std::string> LineFramer::next_line() {
+std::optional<FramedLine> LineFramer::next_line() {
     for (;;) {
         const std::size_t end = buffer_.find('\n');
-        if (end == std::string::npos) return std::nullopt;
+        if (end == std::string::npos) {
+            if (buffer_.size() <= line_limit_) return std::nullopt;
+            FramedLine cut{shortened(buffer_), true};
+            buffer_.clear();
+            discarding_ = true;
+            return cut;
+        }
+        if (end > line_limit_) {
+            FramedLine cut{shortened(std::string_view(buffer_).substr(0, end)), true};
+            buffer_.erase(0, end + 1);
+            return cut;
+        }
         const std::string line = utf8_lossy(std::string_view(buffer_).substr(0, end + 1));
         buffer_.erase(0, end + 1);
         const std::string_view trimmed = trim_unicode_white_space(line);
-        if (!trimmed.empty()) return std::string(trimmed);
+        if (!trimmed.empty()) return FramedLine{std::string(trimmed)};
     }
 }
 

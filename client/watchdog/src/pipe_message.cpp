@@ -33,6 +33,11 @@ std::optional<std::uint32_t> parse_pid_number(std::string_view text) {
 
 }  // namespace
 
+PipeMessage parse_framed_line(const FramedLine& line) {
+    if (line.overlong) return {K::Unknown, 0, line.text};
+    return parse_pipe_message(line.text);
+}
+
 PipeMessage parse_pipe_message(std::string_view line) {
     if (line.starts_with("PID:")) {
         if (const auto pid = parse_pid_number(line.substr(4))) return {K::Pid, *pid, {}};

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "line_framer.hpp"
+
 namespace kv {
 
 enum class PipeMessageKind {
@@ -35,6 +37,9 @@ struct PipeMessage {
 
 // `line` is one trimmed line without its line feed.
 PipeMessage parse_pipe_message(std::string_view line);
+
+// An overlong line is `Unknown` with its shortened text, whatever it starts with.
+PipeMessage parse_framed_line(const FramedLine& line);
 
 // The kind's name as logged for a rejected command, e.g. "AdminExit".
 std::string_view pipe_message_kind_name(PipeMessageKind kind);

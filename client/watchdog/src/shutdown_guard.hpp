@@ -1,17 +1,31 @@
 #pragma once
-// The message-only window that refuses the end of the session while the guard is active.
+// The hidden top-level window that Windows asks before it ends the session, and that refuses
+// while the guard is active.
 #include <windows.h>
+
+#include <functional>
 
 namespace kv {
 
-inline constexpr char blocker_window_class[] = "KestrivonWatchdogBlocker";
-inline constexpr char blocker_window_title[] = "Kestrivon Watchdog";
+inline constexpr wchar_t blocker_window_class[] = L"KestrivonWatchdogBlocker";
+inline constexpr wchar_t blocker_window_title[] = L"Kestrivon Watchdog";
 inline constexpr wchar_t shutdown_block_reason[] = L"Kestrivon is protecting this station";
+// Posted to the window by other threads: the reason may only be set on the window's thread.
+inline constexpr UINT refresh_block_reason_message = WM_APP + 1;
 
-// On the main thread, whose message loop serves the window.
-void create_blocker_window();
+// Registers the reason text for the window (guard active) or removes it; called on the
+// window's thread only. Failures are ignored.
+using BlockReasonSetter = std::function<void(HWND window, bool guard_active)>;
 
-// Registers the reason text while the guard is active, removes it otherwise.
+// ShutdownBlockReasonCreate and ShutdownBlockReasonDestroy.
+void set_system_block_reason(HWND window, bool guard_active);
+
+// On the main thread, whose message loop serves the window. The window is never shown and
+// has no taskbar button; the setter travels with it.
+void create_blocker_window(BlockReasonSetter set_reason = set_system_block_reason);
+
+// Brings the reason in line with the switches: at once on the window's thread, otherwise
+// through a message to it. Does nothing without a window.
 void refresh_shutdown_block();
 
 // Takes the window out of the shared state and destroys it.
