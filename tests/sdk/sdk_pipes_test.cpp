@@ -177,26 +177,6 @@ TEST(StationSdkPipes, EachCommandWritesItsRequestAndReadsItsReply) {
     }
 }
 
-TEST(StationSdkPipes, TypedRepliesReachTheCaller) {
-    std::string reply = "OK 6\n";
-    TestServer server(unique_pipe(L"typed"), true, [&](HANDLE pipe) {
-        (void)read_some(pipe);
-        write_text(pipe, reply);
-        wait_for_close(pipe);
-    });
-    const kv_options options = privileged_at(server.name());
-    unsigned long changed = 99;
-    EXPECT_EQ(kv_dnspolicy(&options, 1, &changed, nullptr, 0), KV_OK);
-    EXPECT_EQ(changed, 6ul);
-    reply = "OK in progress\n";
-    int in_progress = 0;
-    EXPECT_EQ(kv_vprinter_ensure(&options, &in_progress, nullptr, 0), KV_OK);
-    EXPECT_EQ(in_progress, 1);
-    reply = "OK queued\n";
-    EXPECT_EQ(kv_webfilter_ensure(&options, &in_progress, nullptr, 0), KV_OK);
-    EXPECT_EQ(in_progress, 0);
-}
-
 TEST(StationSdkPipes, BusyMissingSilentAndClosingServicesEachHaveTheirStatus) {
     // Every instance busy: the one instance serves a client that keeps it.
     TestServer busy(unique_pipe(L"busy"), true, wait_for_close);
