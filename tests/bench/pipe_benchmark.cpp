@@ -1,5 +1,5 @@
 // "PING" round trips on the privileged pipe against a bare message-mode echo server, both
-// served in this process and measured in the same run with the same client code.
+// served in this process and measured in the same run with the same client code (the SDK's).
 // Run: wine build/windows/bench/pipe_benchmark.exe [seconds per server]
 #include <windows.h>
 
@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "privileged_pipe.hpp"
-#include "privileged_pipe_client.hpp"
+#include "privileged_exchange.hpp"
 #include "process_utilities.hpp"
 #include "unique_resource.hpp"
 
@@ -55,14 +55,16 @@ struct Figures {
 };
 
 Figures measure(const std::wstring& name, std::chrono::seconds duration) {
+    kv::station::Settings settings;
+    settings.privileged_pipe = name;
     std::vector<double> latencies;
     Figures figures;
     const auto start = Clock::now();
     while (Clock::now() - start < duration) {
         const auto before = Clock::now();
-        const auto reply = kv::send_privileged_request("PING", name, 5s);
+        const auto reply = kv::station::privileged_exchange("PING", settings);
         const auto after = Clock::now();
-        if (!reply || *reply != "OK") {
+        if (!reply.ok() || reply.text != "OK") {
             ++figures.failures;
             continue;
         }
@@ -97,7 +99,10 @@ int wmain(int argc, wchar_t** argv) {
     };
     kv::start_privileged_pipe(std::move(settings));
     start_echo_server(echo);
-    for (int i = 0; i < 100 && !kv::send_privileged_request("PING", privileged, 100ms); ++i) std::this_thread::sleep_for(50ms);
+    kv::station::Settings probe;
+    probe.privileged_pipe = privileged;
+    probe.busy_timeout = 100ms;
+    for (int i = 0; i < 100 && !kv::station::privileged_exchange("PING", probe).ok(); ++i) std::this_thread::sleep_for(50ms);
 
     (void)measure(echo, 1s);  // warm-up
     const Figures bare = measure(echo, duration);

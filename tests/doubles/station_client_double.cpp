@@ -15,7 +15,8 @@
 // Started with arguments (as tests do) it never lives longer than two minutes, so no test
 // leaves one behind for long; from the script file it runs as long as the script says, and,
 // like a real client, as one copy per session: the service and the watchdog may both start it
-// at the same moment, and the later copy leaves at once.
+// at the same moment, and the later copy leaves at once. It talks to both pipes only through
+// the station SDK, as a real client would, so every station test exercises the SDK too.
 #include <windows.h>
 
 #include <cstdint>
@@ -24,11 +25,8 @@
 #include <string>
 #include <vector>
 
-#include "data_paths.hpp"
-#include "file_io.hpp"
-#include "privileged_pipe_client.hpp"
+#include "kestrivon_station.hpp"
 #include "script_text.hpp"
-#include "text.hpp"
 #include "unique_resource.hpp"
 #include "win_text.hpp"
 
@@ -76,74 +74,34 @@ std::vector<std::string> script_lines(int argc, wchar_t** argv) {
     return lines;
 }
 
-void send(const std::wstring& pipe, const std::string& request) {
-    const auto reply = kv::send_privileged_request(request, pipe);
-    log_line(reply ? "reply " + kv::testing::escape_line_ends(*reply) : "error " + reply.error());
+void send(const kestrivon::Station& station, const std::string& request) {
+    const kestrivon::Reply reply = station.request(request);
+    const bool answered = reply.status == KV_OK || reply.status == KV_ERR_REPLY;
+    log_line(answered ? "reply " + kv::testing::escape_line_ends(reply.text) : "error " + reply.text);
 }
 
-
-// The session token the watchdog wrote for its client, where the client finds it.
-std::string watchdog_token() {
-    const kv::FileRead token = kv::read_whole_file(kv::data_root() / L"watchdog.token");
-    return token.ok() ? std::string(kv::trim_trailing_space(token.bytes)) : std::string();
-}
-
-// Lines the watchdog sends until it closes the pipe or stays quiet for `quiet_ms`.
-std::vector<std::string> read_watchdog_lines(HANDLE pipe, DWORD quiet_ms, std::size_t stop_after = SIZE_MAX) {
-    std::vector<std::string> lines;
-    std::string pending;
-    DWORD quiet_since = GetTickCount();
-    while (lines.size() < stop_after) {
-        DWORD available = 0;
-        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) break;
-        if (available == 0) {
-            if (GetTickCount() - quiet_since > quiet_ms) break;
-            Sleep(20);
-            continue;
-        }
-        char buffer[256];
-        DWORD read = 0;
-        if (!ReadFile(pipe, buffer, sizeof(buffer), &read, nullptr) || read == 0) break;
-        pending.append(buffer, read);
-        for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
-            lines.push_back(pending.substr(0, end));
-            pending.erase(0, end + 1);
-        }
-        quiet_since = GetTickCount();
-    }
-    return lines;
-}
-
-// A connection made just before a new watchdog takes over the pipe is dropped without a
-// greeting (each watchdog drops what an earlier one left connected), so a client tries again.
-kv::UniqueFileHandle connect_to_watchdog() {
-    for (const DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(200)) {
-        kv::UniqueFileHandle pipe(
-            CreateFileW(L"\\\\.\\pipe\\kestrivon-watchdog", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        if (!pipe) continue;
-        const auto greeting = read_watchdog_lines(pipe.get(), 5000, 1);
-        if (greeting.empty()) {
-            log_line("watchdog dropped the connection before its greeting");
-            continue;
-        }
-        log_line("watchdog greeting " + greeting.front());
-        return pipe;
-    }
-    log_line("watchdog error cannot connect (error " + std::to_string(GetLastError()) + ")");
-    return kv::UniqueFileHandle();
-}
-
-void watchdog_session(const std::string& script_text) {
-    const kv::UniqueFileHandle pipe = connect_to_watchdog();
-    if (!pipe) return;
-    std::string text = kv::testing::unescape_script_text(script_text);
-    if (const std::size_t at = text.find("{token}"); at != std::string::npos) text.replace(at, 7, watchdog_token());
-    DWORD written = 0;
-    if (!WriteFile(pipe.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
-        log_line("watchdog error write failed (error " + std::to_string(GetLastError()) + ")");
+void watchdog_session(const kestrivon::Station& station, const std::string& script_text) {
+    // The SDK connects again while a watchdog being started or replaced drops the connection
+    // before its greeting, for up to 10 s.
+    kestrivon::Options options = station.options();
+    options.watchdog_timeout_ms = 10000;
+    kestrivon::WatchdogSession session(options);
+    if (!session.opened()) {
+        log_line("watchdog error " + session.opened().text);
         return;
     }
-    for (const std::string& line : read_watchdog_lines(pipe.get(), 1000)) log_line("watchdog says " + line);
+    log_line("watchdog greeting " + session.opened().text);
+    std::string text = kv::testing::unescape_script_text(script_text);
+    if (const std::size_t at = text.find("{token}"); at != std::string::npos) {
+        const kestrivon::Reply token = station.watchdog_token();
+        text.replace(at, 7, token ? token.text : std::string());
+    }
+    if (const kestrivon::Reply sent = session.send_raw(text); !sent) {
+        log_line("watchdog error " + sent.text);
+        return;
+    }
+    // What comes back until the watchdog closes the session or stays quiet for a second.
+    for (kestrivon::Reply line; (line = session.read_line(1000));) log_line("watchdog says " + line.text);
     log_line("watchdog session closed");
 }
 
@@ -175,15 +133,17 @@ int wmain(int argc, wchar_t** argv) {
     DWORD session = 0;
     ProcessIdToSessionId(GetCurrentProcessId(), &session);
     log_line("started session=" + std::to_string(session));
-    std::wstring pipe = kv::privileged_pipe_name;
+    kestrivon::Station station;
     for (const std::string& line : script_lines(argc, argv)) {
         const std::size_t space = line.find(' ');
         const std::string word = line.substr(0, space);
         const std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
         if (word == "pipe") {
-            pipe = kv::widen(rest);
+            kestrivon::Options options = station.options();
+            options.privileged_pipe = kv::widen(rest);
+            station = kestrivon::Station(options);
         } else if (word == "send") {
-            send(pipe, kv::testing::unescape_script_text(rest));
+            send(station, kv::testing::unescape_script_text(rest));
         } else if (word == "heartbeat") {
             std::istringstream numbers(rest);
             DWORD interval = 1000;
@@ -191,7 +151,7 @@ int wmain(int argc, wchar_t** argv) {
             numbers >> interval >> count;
             for (int i = 0; i < count; ++i) {
                 if (i > 0) Sleep(interval);
-                send(pipe, "HEARTBEAT");
+                send(station, "HEARTBEAT");
             }
         } else if (word == "sleep") {
             Sleep(static_cast<DWORD>(std::stoul(rest)));
@@ -202,7 +162,7 @@ int wmain(int argc, wchar_t** argv) {
         } else if (word == "await") {
             await_file(rest);
         } else if (word == "watchdog") {
-            watchdog_session(rest);
+            watchdog_session(station, rest);
         } else if (word == "exit") {
             log_line("exit " + rest);
             return std::stoi(rest);

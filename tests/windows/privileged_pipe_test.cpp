@@ -1,5 +1,5 @@
 // The privileged pipe served inside this test process, with the client's side from the
-// shared client piece and from the station client stand-in.
+// station SDK and from the station client stand-in built on it.
 #include <windows.h>
 #include <aclapi.h>
 #include <psapi.h>
@@ -10,10 +10,12 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <regex>
 #include <thread>
 
 #include "privileged_pipe.hpp"
-#include "privileged_pipe_client.hpp"
+#include "pipe_connection.hpp"
+#include "privileged_exchange.hpp"
 #include "unique_resource.hpp"
 #include "win_text.hpp"
 #include "windows_test_support.hpp"
@@ -100,13 +102,30 @@ Served& served() {
     return *instance;
 }
 
+// A connection in message mode, as a client makes it, with its steps apart.
+station::Outcome<station::PipeConnection> connect(const std::wstring& pipe = served().pipe) {
+    auto connection = station::PipeConnection::open(pipe, 10s);
+    if (connection.ok()) {
+        if (station::Answer mode = connection->use_message_mode(); !mode.ok()) return mode;
+    }
+    return connection;
+}
+
 // The reply exactly as written, LF included.
 std::string exchange(std::string_view request) {
-    auto connection = PrivilegedPipeConnection::open(served().pipe, 10s);
-    if (!connection) return "connect: " + connection.error();
-    if (Status written = connection->write_message(request); !written) return "write: " + written.error();
-    auto reply = connection->read_message();
-    return reply ? *reply : "read: " + reply.error();
+    auto connection = connect();
+    if (!connection.ok()) return "connect: " + connection.failure().text;
+    if (station::Answer written = connection->write(request, 10s); !written.ok()) return "write: " + written.text;
+    std::string reply;
+    const station::Answer read = connection->read_message(reply, 10s);
+    return read.ok() ? reply : "read: " + read.text;
+}
+
+station::Answer send_request(std::string_view request, const std::wstring& pipe, std::chrono::milliseconds busy_timeout = 5s) {
+    station::Settings settings;
+    settings.privileged_pipe = pipe;
+    settings.busy_timeout = busy_timeout;
+    return station::privileged_exchange(request, settings);
 }
 
 void expect_one_line(const std::string& reply, const std::string& text, std::string_view request) {
@@ -176,36 +195,39 @@ TEST(PrivilegedPipe, ARequestFillingTheBufferIsReadAndOneByteMoreIsRefused) {
 }
 
 TEST(PrivilegedPipe, ASilentClientIsAnsweredAfterFiveSeconds) {
-    auto connection = PrivilegedPipeConnection::open(served().pipe, 10s);
-    ASSERT_TRUE(connection) << connection.error();
+    auto connection = connect();
+    ASSERT_TRUE(connection.ok()) << connection.failure().text;
     const auto start = std::chrono::steady_clock::now();
-    const auto reply = connection->read_message();
+    std::string reply;
+    const station::Answer read = connection->read_message(reply, 10s);
     const auto waited = std::chrono::steady_clock::now() - start;
-    ASSERT_TRUE(reply) << reply.error();
-    expect_one_line(*reply, "ERR caller sent no request before the read timeout", "silence");
+    ASSERT_TRUE(read.ok()) << read.text;
+    expect_one_line(reply, "ERR caller sent no request before the read timeout", "silence");
     EXPECT_GE(waited, 4900ms);
     EXPECT_LE(waited, 7s);
 }
 
 TEST(PrivilegedPipe, OneReplyPerConnectionAndTheInstanceLetGoWithinTwoSeconds) {
-    auto connection = PrivilegedPipeConnection::open(served().pipe, 10s);
-    ASSERT_TRUE(connection) << connection.error();
-    ASSERT_TRUE(connection->write_message("PING"));
-    ASSERT_EQ(connection->read_message().value(), "OK\n");
+    auto connection = connect();
+    ASSERT_TRUE(connection.ok()) << connection.failure().text;
+    ASSERT_TRUE(connection->write("PING", 10s).ok());
+    std::string first;
+    ASSERT_TRUE(connection->read_message(first, 10s).ok());
+    ASSERT_EQ(first, "OK\n");
     // Keeping our end open: the service waits for us at most 2 s, then disconnects.
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(connection->write_message("PING") || true);
-    const auto second = connection->read_message();
+    (void)connection->write("PING", 10s);
+    std::string second;
+    const station::Answer read = connection->read_message(second, 10s);
     const auto waited = std::chrono::steady_clock::now() - start;
-    EXPECT_FALSE(second) << *second;
+    EXPECT_EQ(read.status, KV_ERR_CLOSED) << second;
     EXPECT_LE(waited, 4s);
 }
 
-TEST(PrivilegedPipe, ARequestLongerThanTheLimitIsRefusedByTheClientPiece) {
-    const auto reply = send_privileged_request(std::string(513, 'A'), served().pipe);
-    ASSERT_FALSE(reply);
-    EXPECT_EQ(reply.error(), "request longer than 512 bytes");
-    EXPECT_EQ(send_privileged_request("PING x", served().pipe).value_or("?"), "OK");
+TEST(PrivilegedPipe, ARequestLongerThanTheLimitIsRefusedByTheClientSide) {
+    const station::Answer refused = send_request(std::string(513, 'A'), served().pipe);
+    EXPECT_EQ(refused.status, KV_ERR_TOO_LONG) << refused.text;
+    EXPECT_EQ(send_request("PING x", served().pipe).text, "OK");
 }
 
 // Runs the stand-in from `folder` under `file_name` with a script; returns its log.
@@ -221,6 +243,9 @@ std::string run_double(const fs::path& folder, const wchar_t* file_name, std::ve
     return testing::read_file(folder / L"client-double.log").value_or("");
 }
 
+// Whether the stand-in's log holds a reply line.
+bool answered(const std::string& log) { return std::regex_search(log, std::regex(R"(pid=\d+ reply )")); }
+
 TEST(PrivilegedPipe, OnlyTheClientBesideTheServiceIsAnswered) {
     (void)served();
     const auto before = served().log.matching("privileged pipe refused a caller: ").size();
@@ -231,20 +256,17 @@ TEST(PrivilegedPipe, OnlyTheClientBesideTheServiceIsAnswered) {
 
     const fs::path elsewhere = testing::scratch_dir("pipe-stranger");
     const std::string stranger = run_double(elsewhere, L"Kestrivon-Client.exe", {L"send PING"});
-    EXPECT_EQ(stranger.find(" reply "), std::string::npos) << stranger;
+    EXPECT_FALSE(answered(stranger)) << stranger;
     // The server may drop the stranger before or after its request went out: either way the
-    // client piece reports an error and no reply.
-    EXPECT_TRUE(stranger.find(" error cannot read the reply") != std::string::npos ||
-                stranger.find(" error cannot set message mode") != std::string::npos ||
-                stranger.find(" error cannot write the request") != std::string::npos)
-        << stranger;
+    // client sees the connection closed without a reply.
+    EXPECT_NE(stranger.find(" error the service closed the connection without a reply"), std::string::npos) << stranger;
     const auto refused = served().log.matching("privileged pipe refused a caller: ");
     ASSERT_EQ(refused.size(), before + 1);
     EXPECT_EQ(refused.back(), "privileged pipe refused a caller: caller not authorized: " +
                                   narrow((elsewhere / L"Kestrivon-Client.exe").wstring()));
 
     const std::string renamed = run_double(served().trusted, L"Kestrivon-Helper.exe", {L"send PING"});
-    EXPECT_EQ(renamed.find(" reply "), std::string::npos) << renamed;
+    EXPECT_FALSE(answered(renamed)) << renamed;
     EXPECT_EQ(served().log.matching("privileged pipe refused a caller: ").size(), before + 2);
 }
 
@@ -446,10 +468,9 @@ TEST(PrivilegedPipe, TheListenerRetriesWhileAnotherOwnsTheNameThenServes) {
     EXPECT_EQ(log->matching("privileged pipe: listener starting").size(), 1u);
     squatter->reset();
     // The listener tries again 5 s after its failure; until then the name may not exist.
-    Result<std::string> reply = fail("not tried");
-    testing::wait_until([&] { return (reply = send_privileged_request("PING", name, 1s)).has_value(); }, 10s);
-    ASSERT_TRUE(reply) << reply.error();
-    EXPECT_EQ(*reply, "OK");
+    station::Answer reply = station::answer(KV_ERR_NO_PIPE, "not tried");
+    testing::wait_until([&] { return (reply = send_request("PING", name, 1s)).ok(); }, 10s);
+    EXPECT_EQ(reply.text, "OK");
 }
 
 }  // namespace
