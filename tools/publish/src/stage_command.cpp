@@ -162,10 +162,12 @@ Status stage_files(const CheckedFilesBundle& bundle, const fs::path& updates, st
 Status stage_installer(const CheckedInstallerBundle& bundle, const fs::path& updates, std::ostream& out) {
     const fs::path installer = updates / installer_folder / path_from_utf8(bundle.description.installer);
     if (Status written = write_into(installer, bundle.installer_bytes); !written) return written;
-    auto resolved = canonical_text(installer);
+    const auto resolved = canonical_text(installer);
     if (!resolved) return fail("cannot resolve " + utf8_of(installer) + ": " + resolved.error());
-    std::string installer_path = std::move(resolved).value();
-    if (installer_path.starts_with("\\\\?\\")) installer_path.erase(0, 4);
+    // Written as an operator reads it; the service resolves it again either way.
+    const std::string_view extended_prefix = "\\\\?\\";
+    const std::string installer_path =
+        resolved->starts_with(extended_prefix) ? resolved->substr(extended_prefix.size()) : *resolved;
 
     const PendingInstallerUpdate marker{bundle.description.version, installer_path, bundle.digest, bundle.signature,
                                         bundle.description.args};
