@@ -32,8 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto read = kv::parse_pending_installer(kv::serialize_pending_installer(marker));
         if (!read || read->args.size() != marker.args.size()) __builtin_trap();
     }
+    // A few dozen names find the ordering and case faults as well as thousands, and faster.
     std::vector<kv::ManifestFile> files;
-    for (const std::string& word : words) files.push_back({word, "00"});
+    for (std::size_t i = 0; i < words.size() && i < 64; ++i) files.push_back({words[i], "00"});
     if (auto manifest = kv::publish::build_manifest(std::string(bytes.substr(0, 8)), files)) {
         const auto read = kv::parse_app_manifest(kv::serialize_app_manifest(*manifest));
         if (!read || read->files.size() != manifest->files.size()) __builtin_trap();
