@@ -220,6 +220,8 @@ TEST_F(PublishTool, BadInputGetsAClearErrorAndWritesNothing) {
     write(folder / "case" / "A.txt", "x");
     write(folder / "case" / "a.txt", "y");
     fs::create_directories(folder / "empty");
+    write(folder / "linked" / "a.txt", "a");
+    fs::create_symlink(folder / "setup.exe", folder / "linked" / "b.exe");
     write(folder / "setup.msi", "msi");
     const auto files = files_arguments("bundle");
     const auto installer = installer_arguments("bundle");
@@ -235,6 +237,7 @@ TEST_F(PublishTool, BadInputGetsAClearErrorAndWritesNothing) {
         {with(files, "--from", (folder / "backslash").string()), "a station reads as a folder separator: lib\\x.dll"},
         {with(files, "--from", (folder / "case").string()), "two files differ only in letter case"},
         {with(files, "--from", (folder / "empty").string()), "the service refuses an update without files"},
+        {with(files, "--from", (folder / "linked").string()), "links are not published, copy the file itself: b.exe"},
         {with(files, "--out", (folder / "dist" / "bundle").string()), "the bundle folder must not lie inside --from"},
         {with(files, "--version", "2\n3"), "version label holds a control character"},
         {with(installer, "--installer", absent + ".exe"), "cannot read installer " + absent + ".exe"},
@@ -329,6 +332,17 @@ TEST_F(PublishTool, StageRefusesWhileAnUpdateIsPendingUnlessTold) {
 
     ASSERT_EQ(stage("second", {"--replace"}).exit_code, 0);
     EXPECT_NE(read(updates() / "manifest.json").find("2.0.1"), std::string::npos);
+
+    // A link planted in the updates folder never leads the tool to delete what it points to.
+    fs::remove_all(updates() / "staging");
+    write(folder / "elsewhere" / "precious.txt", "keep me");
+    fs::create_directory_symlink(folder / "elsewhere", updates() / "staging");
+    const ToolRun linked = stage("first", {"--replace"});
+    EXPECT_EQ(linked.exit_code, 1);
+    EXPECT_NE(linked.err.find((updates() / "staging").string() + " is a link; remove it by hand"), std::string::npos) << linked.err;
+    EXPECT_EQ(read(folder / "elsewhere" / "precious.txt"), "keep me");
+    EXPECT_TRUE(fs::exists(updates() / "pending-update.json")) << "refused before removing anything";
+    fs::remove(updates() / "staging");
 
     // An installer the service is finishing is never replaced.
     write(updates() / "pending-relaunch.json", R"({"version":"3","installer_pid":0,"created_at":1})");

@@ -126,7 +126,7 @@ Result<std::vector<SourceFile>> read_source_files(const fs::path& from) {
         if (error) return fail("cannot read folder " + utf8_of(from) + ": " + error.message());
         const fs::path& path = walk->path();
         const std::string relative = generic_utf8_of(path.lexically_relative(from));
-        if (walk->is_symlink(error)) return fail("links are not published, copy the file itself: " + relative);
+        if (is_link(path)) return fail("links are not published, copy the file itself: " + relative);
         if (walk->is_directory(error)) continue;
         if (!walk->is_regular_file(error)) return fail("not a regular file: " + relative);
         FileBytes read = read_file_bytes(path);

@@ -54,6 +54,16 @@ bool canonical_lies_within(std::string_view path, std::string_view folder);
 // target, so a reader sees the old file or the whole new one.
 Status write_file_durably(const fs::path& target, std::string_view bytes);
 
+// A symbolic link, or on Windows any reparse point (junctions included).
+bool is_link(const fs::path& path);
+
+// Fails with "{} is a link; ..." for the first link at or below the path.
+Status refuse_links(const fs::path& path);
+
+// Removes the file or folder tree, refusing before it removes anything when a link lies
+// inside: a link planted in the updates folder must not lead the tool to delete elsewhere.
+Status remove_tree(const fs::path& path);
+
 // Creates the folder and the missing levels above it.
 Status create_folders(const fs::path& folder);
 

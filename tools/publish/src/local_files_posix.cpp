@@ -75,6 +75,11 @@ bool path_exists(const fs::path& path) {
     return ::stat(path.c_str(), &metadata) == 0;
 }
 
+bool is_link(const fs::path& path) {
+    struct stat metadata {};
+    return ::lstat(path.c_str(), &metadata) == 0 && S_ISLNK(metadata.st_mode);
+}
+
 Result<std::string> canonical_text(const fs::path& path) {
     std::error_code error;
     const fs::path resolved = fs::canonical(path, error);

@@ -31,6 +31,11 @@ Result<std::chrono::system_clock::time_point> modified_time(const fs::path& path
 
 bool path_exists(const fs::path& path) { return kv::path_exists(path); }
 
+bool is_link(const fs::path& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 Result<std::string> canonical_text(const fs::path& path) {
     const auto canonical = canonicalize_path(path);
     if (!canonical) return fail(canonical.error());

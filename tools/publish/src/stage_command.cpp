@@ -113,6 +113,10 @@ const std::vector<std::string>& pending_entries() {
 }
 
 Status make_room(const fs::path& updates, bool replace, std::ostream& out) {
+    // Written through, a link would carry the update (as an administrator) somewhere else.
+    for (const fs::path& folder : {updates, updates / installer_folder}) {
+        if (is_link(folder)) return refuse_links(folder);
+    }
     if (path_exists(updates / path_from_utf8(marker_file_name(MarkerKind::relaunch)))) {
         return fail("the service is still finishing an installer update (pending-relaunch.json is present in " +
                     utf8_of(updates) + "); stage again once it is gone");
@@ -129,9 +133,10 @@ Status make_room(const fs::path& updates, bool replace, std::ostream& out) {
                     "); stage with --replace to replace it");
     }
     for (const std::string& name : found) {
-        std::error_code error;
-        fs::remove_all(updates / path_from_utf8(name), error);
-        if (error) return fail("cannot remove " + utf8_of(updates / path_from_utf8(name)) + ": " + error.message());
+        if (Status clean = refuse_links(updates / path_from_utf8(name)); !clean) return clean;
+    }
+    for (const std::string& name : found) {
+        if (Status removed = remove_tree(updates / path_from_utf8(name)); !removed) return removed;
     }
     out << "replaced the pending update (" << listed << ")\n";
     return ok();
