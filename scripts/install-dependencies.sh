@@ -2,11 +2,13 @@
 # Installs the Debian 12 packages the build, the tests and the station simulation need.
 set -euo pipefail
 
+# Each is used: the builds (cmake, make, the compilers, the libraries and GoogleTest), the
+# Wine tests, minisign for signing, clang for fuzzing, procps for pgrep in scripts/wine-prefix.sh.
 packages=(
-    cmake make g++ git
-    wine wine64 mingw-w64 g++-mingw-w64-x86-64-posix
+    cmake make g++
+    wine wine64 g++-mingw-w64-x86-64-posix
     libgcrypt-mingw-w64-dev libgcrypt20-dev nlohmann-json3-dev googletest libgtest-dev libgmock-dev
-    minisign xvfb clang libclang-rt-14-dev
+    minisign clang libclang-rt-14-dev procps
 )
 
 missing=()

@@ -16,9 +16,12 @@ say() { printf '\n== %s\n' "$*"; }
 scripts/install-dependencies.sh
 say "building the Windows programs"
 cmake --preset windows >/dev/null 2>&1
-targets=(Kestrivon-Client-Updater station-client-double)
+targets=(Kestrivon-Client-Updater kestrivon-publish station-client-double)
 grep -q 'Kestrivon-Watchdog' build/windows/Makefile 2>/dev/null && targets+=(Kestrivon-Watchdog)
 cmake --build --preset windows --target "${targets[@]}" >/dev/null
+say "building kestrivon-publish for this Linux machine, the signing PC of the demo"
+cmake --preset native >/dev/null 2>&1
+cmake --build --preset native --target kestrivon-publish >/dev/null
 
 . scripts/wine-prefix.sh
 prefix="$root/build/station/wineprefix"
@@ -30,7 +33,7 @@ kv_wine_prefix_start "$prefix"
 install_linux="$prefix/drive_c/Program Files/Kestrivon"
 install_windows='C:\Program Files\Kestrivon'
 mkdir -p "$install_linux"
-cp build/windows/bin/Kestrivon-Client-Updater.exe "$install_linux/"
+cp build/windows/bin/Kestrivon-Client-Updater.exe build/windows/bin/kestrivon-publish.exe "$install_linux/"
 [[ -f build/windows/bin/Kestrivon-Watchdog.exe ]] && cp build/windows/bin/Kestrivon-Watchdog.exe "$install_linux/"
 cp build/windows/doubles/client/Kestrivon-Client.exe "$install_linux/"
 # The stand-in client reports to the service every 5 s, as a real station client must.
@@ -89,23 +92,20 @@ follow_until 'supervisor relaunched client pid=' 60 || echo "   (no client start
 follow_until 'service started watchdog pid=|watchdog start failed' 10 || true
 before_update=$shown
 
-say "publishing a signed update: a new client program and version.txt 2.0.0"
-updates="$data/updates"
-stage="$root/build/station/update"
-mkdir -p "$stage/staging"
-cp build/windows/doubles/client/Kestrivon-Client.exe "$stage/staging/Kestrivon-Client.exe"
-printf '2.0.0\n' >"$stage/staging/version.txt"
-printf '{"version":"2.0.0","files":[{"relative_path":"Kestrivon-Client.exe","sha256":"%s"},{"relative_path":"version.txt","sha256":"%s"}]}\n' \
-    "$(sha256sum "$stage/staging/Kestrivon-Client.exe" | cut -d' ' -f1)" "$(sha256sum "$stage/staging/version.txt" | cut -d' ' -f1)" \
-    >"$stage/manifest.json"
-echo "   manifest.json: $(cat "$stage/manifest.json")"
-minisign -S -s tests/fixtures/dev-update-key/dev-update-key.secret -m "$stage/manifest.json" -x "$stage/manifest.json.sig" \
-    -t "Kestrivon client 2.0.0" >/dev/null
-echo "   signed with minisign (development key): manifest.json.sig"
-mkdir -p "$updates"
-cp -r "$stage/staging" "$stage/manifest.json" "$stage/manifest.json.sig" "$updates/"
-printf '{}' >"$updates/pending-update.json"
-echo "   staged in %ProgramData%\\Kestrivon\\Client\\updates, marker pending-update.json written last"
+say "publishing a signed update with kestrivon-publish: a new client program and version.txt 2.0.0"
+release="$root/build/station/update"
+mkdir -p "$release/files"
+cp build/windows/doubles/client/Kestrivon-Client.exe "$release/files/Kestrivon-Client.exe"
+printf '2.0.0\n' >"$release/files/version.txt"
+echo "   on the signing PC (this Linux machine, the secret key stays here):"
+echo "   kestrivon-publish files --version 2.0.0 --from files --secret-key dev-update-key.secret --public-key dev-update-key.pub --out bundle"
+build/native/tools/publish/kestrivon-publish files --version 2.0.0 --from "$release/files" \
+    --secret-key tests/fixtures/dev-update-key/dev-update-key.secret --public-key tests/fixtures/dev-update-key/dev-update-key.pub \
+    --out "$release/bundle" | sed 's/^/   /'
+# Wine gives the service C:\users\Public as ProgramData, unlike this desktop user: name its folder.
+echo "   on the station: kestrivon-publish.exe stage --bundle bundle"
+wine "$install_windows\\kestrivon-publish.exe" stage --bundle "Z:$(echo "$release/bundle" | tr / '\\')" \
+    --updates 'C:\users\Public\Kestrivon\Client\updates' 2>&1 | tr -d '\r' | sed 's/^/   /'
 
 say "the service verifies the signature and every checksum, ends the client, replaces the files"
 if follow_until 'update applied \(signed\)|update failed|SIGNATURE REJECTED' 60 "$before_update"; then
@@ -113,6 +113,9 @@ if follow_until 'update applied \(signed\)|update failed|SIGNATURE REJECTED' 60 
 fi
 say "client supervision brings the client back"
 follow_until 'supervisor relaunched client pid=' 60 "$last_hit" || echo "   (no relaunch seen yet)"
+echo "   kestrivon-publish.exe status:"
+wine "$install_windows\\kestrivon-publish.exe" status --updates 'C:\users\Public\Kestrivon\Client\updates' 2>&1 |
+    tr -d '\r' | sed 's/^/     /' || true
 
 running_programs() {
     local pid

@@ -166,5 +166,29 @@ TEST(MarkerLines, NameTheFileReasonAgeAndCap) {
               "ignoring expired pending-relaunch.json marker (age 2000s, cap 1800s); removing it");
 }
 
+TEST(JudgeMarkerContent, EachKindByItsOwnFormat) {
+    const struct {
+        MarkerKind kind;
+        const char* bytes;
+        std::optional<std::string> reason;
+        std::optional<std::uint64_t> created_at;
+    } cases[] = {
+        {MarkerKind::update, "{}", std::nullopt, std::nullopt},
+        {MarkerKind::update, "[]", "not a JSON object", std::nullopt},
+        {MarkerKind::update, "{", "parse failed: ", std::nullopt},
+        {MarkerKind::installer, R"({"version":"1","installer_path":"p","sha256":"s"})",
+         "parse failed: missing field `signature`", std::nullopt},
+        {MarkerKind::relaunch, R"({"version":"1","installer_pid":0,"created_at":17})", std::nullopt, 17},
+    };
+    for (const auto& c : cases) {
+        const MarkerContentVerdict verdict = judge_marker_content(c.kind, c.bytes);
+        EXPECT_EQ(verdict.invalid_reason.has_value(), c.reason.has_value()) << c.bytes;
+        if (c.reason && verdict.invalid_reason) {
+            EXPECT_TRUE(verdict.invalid_reason->starts_with(*c.reason)) << *verdict.invalid_reason;
+        }
+        EXPECT_EQ(verdict.created_at, c.created_at) << c.bytes;
+    }
+}
+
 }  // namespace
 }  // namespace kv

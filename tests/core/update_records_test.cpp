@@ -147,6 +147,36 @@ TEST(SerializePendingRelaunch, PrettyPrintedInTheFixedKeyOrderAndReadBack) {
     EXPECT_EQ(back->installer_pid, 4242u);
 }
 
+TEST(SerializePublisherRecords, ReadBackExactlyAsWritten) {
+    // A minisign signature text holds line breaks and a tab in its default trusted comment.
+    const std::string signature =
+        "untrusted comment: signature from minisign secret key\nRUQ...=\ntrusted comment: timestamp:1\tfile:setup.exe\thashed\nAAA=\n";
+    const PendingInstallerUpdate installer{"3.0 \"rc\"", "C:\\ProgramData\\Kestrivon\\Client\\updates\\installer\\setup.exe",
+                                           std::string(64, 'a'), signature, {"/quiet", "--dir=C:\\Program Files\\K", ""}};
+    const std::string installer_text = serialize_pending_installer(installer);
+    EXPECT_NE(installer_text.find("\\thashed\\n"), std::string::npos) << installer_text;
+    const auto installer_back = parse_pending_installer(installer_text);
+    ASSERT_TRUE(installer_back) << installer_back.error() << "\n" << installer_text;
+    EXPECT_EQ(installer_back->version, installer.version);
+    EXPECT_EQ(installer_back->installer_path, installer.installer_path);
+    EXPECT_EQ(installer_back->signature, signature);
+    EXPECT_EQ(installer_back->args, installer.args);
+    EXPECT_TRUE(parse_pending_installer(serialize_pending_installer({"1", "p", "d", "s", {}})));
+
+    for (const AppManifest& manifest : {AppManifest{"2.0", {}},
+                                        AppManifest{"2.1 \u00e9", {{"Kestrivon-Client.exe", "ab"}, {"lib/\"x\".dll", "cd"}}}}) {
+        const std::string text = serialize_app_manifest(manifest);
+        const auto back = parse_app_manifest(text);
+        ASSERT_TRUE(back) << back.error() << "\n" << text;
+        EXPECT_EQ(back->version, manifest.version);
+        ASSERT_EQ(back->files.size(), manifest.files.size());
+        for (std::size_t i = 0; i < manifest.files.size(); ++i) {
+            EXPECT_EQ(back->files[i].relative_path, manifest.files[i].relative_path);
+            EXPECT_EQ(back->files[i].sha256, manifest.files[i].sha256);
+        }
+    }
+}
+
 TEST(Sha256Hex, KnownDigests) {
     EXPECT_EQ(sha256_hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
     EXPECT_EQ(sha256_hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "update_records.hpp"
+
 namespace kv {
 
 using namespace std::chrono;
@@ -48,6 +50,29 @@ MarkerVerdict judge_marker(MarkerKind kind, const MarkerObservation& seen) {
 
     if (age > marker_age_cap(kind)) return {MarkerVerdict::Outcome::expired, {}, age};
     return {MarkerVerdict::Outcome::valid, {}, {}};
+}
+
+MarkerContentVerdict judge_marker_content(MarkerKind kind, std::string_view bytes) {
+    MarkerContentVerdict content;
+    switch (kind) {
+        case MarkerKind::update:
+            if (Status parsed = check_pending_update_content(bytes); !parsed) {
+                content.invalid_reason =
+                    parsed.error() == "not a JSON object" ? parsed.error() : "parse failed: " + parsed.error();
+            }
+            break;
+        case MarkerKind::installer:
+            if (auto parsed = parse_pending_installer(bytes); !parsed) content.invalid_reason = "parse failed: " + parsed.error();
+            break;
+        case MarkerKind::relaunch:
+            if (auto parsed = parse_pending_relaunch(bytes); !parsed) {
+                content.invalid_reason = "parse failed: " + parsed.error();
+            } else {
+                content.created_at = parsed->created_at;
+            }
+            break;
+    }
+    return content;
 }
 
 std::string invalid_marker_line(MarkerKind kind, std::string_view reason) {

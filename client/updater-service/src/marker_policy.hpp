@@ -32,6 +32,14 @@ struct MarkerVerdict {
 
 MarkerVerdict judge_marker(MarkerKind kind, const MarkerObservation& observation);
 
+// The marker file's bytes by its kind's format: why it is invalid ("parse failed: {}",
+// "not a JSON object"), and for a relaunch marker its created_at.
+struct MarkerContentVerdict {
+    std::optional<std::string> invalid_reason;
+    std::optional<std::uint64_t> created_at;
+};
+MarkerContentVerdict judge_marker_content(MarkerKind kind, std::string_view bytes);
+
 // The two log lines that go with a verdict that removes the marker.
 std::string invalid_marker_line(MarkerKind kind, std::string_view reason);
 std::string expired_marker_line(MarkerKind kind, std::chrono::nanoseconds age);

@@ -102,4 +102,34 @@ std::string serialize_pending_relaunch(const PendingRelaunch& marker) {
     return text;
 }
 
+std::string serialize_app_manifest(const AppManifest& manifest) {
+    std::string text = "{\n";
+    text += "  \"version\": " + json_text(manifest.version) + ",\n";
+    text += "  \"files\": [";
+    for (std::size_t i = 0; i < manifest.files.size(); ++i) {
+        text += i == 0 ? "\n" : ",\n";
+        text += "    {\n";
+        text += "      \"relative_path\": " + json_text(manifest.files[i].relative_path) + ",\n";
+        text += "      \"sha256\": " + json_text(manifest.files[i].sha256) + "\n";
+        text += "    }";
+    }
+    text += manifest.files.empty() ? "]\n" : "\n  ]\n";
+    text += "}\n";
+    return text;
+}
+
+std::string serialize_pending_installer(const PendingInstallerUpdate& marker) {
+    std::string text = "{\n";
+    text += "  \"version\": " + json_text(marker.version) + ",\n";
+    text += "  \"installer_path\": " + json_text(marker.installer_path) + ",\n";
+    text += "  \"sha256\": " + json_text(marker.sha256) + ",\n";
+    // The signature's line breaks and tabs become \n and \t escapes here.
+    text += "  \"signature\": " + json_text(marker.signature) + ",\n";
+    text += "  \"args\": [";
+    for (std::size_t i = 0; i < marker.args.size(); ++i) text += (i == 0 ? "" : ", ") + json_text(marker.args[i]);
+    text += "]\n";
+    text += "}\n";
+    return text;
+}
+
 }  // namespace kv

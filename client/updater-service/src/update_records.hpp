@@ -50,4 +50,8 @@ Status check_pending_update_content(std::string_view bytes);
 // Pretty-printed with two-space indentation, keys in their fixed order.
 std::string serialize_pending_relaunch(const PendingRelaunch& marker);
 
+// The same layout for what a publisher writes, so it reads back exactly as parsed.
+std::string serialize_app_manifest(const AppManifest& manifest);
+std::string serialize_pending_installer(const PendingInstallerUpdate& marker);
+
 }  // namespace kv
