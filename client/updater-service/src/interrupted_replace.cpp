@@ -25,7 +25,8 @@ std::optional<Number> digits_value(NativeView text) {
 }
 
 std::filesystem::path sibling(const std::filesystem::path& path, NativeView name) {
-    return path.parent_path() / std::filesystem::path::string_type(name);
+    // Keeps the separator the side file's path was written with.
+    return std::filesystem::path(path).replace_filename(std::filesystem::path::string_type(name));
 }
 
 std::filesystem::path::string_type native_ascii(std::string_view text) {
