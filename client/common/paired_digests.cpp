@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -70,10 +71,27 @@ private:
 
 }  // namespace
 
+ByteBuffer::ByteBuffer(std::size_t size)
+    : data_(std::make_unique_for_overwrite<char[]>(size)), size_(size), capacity_(size) {}
+
+void ByteBuffer::shrink_to(std::size_t size) { size_ = std::min(size, size_); }
+
+void ByteBuffer::append(const char* bytes, std::size_t count) {
+    if (size_ + count > capacity_) {
+        const std::size_t capacity = std::max(size_ + count, capacity_ * 2);
+        auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+        std::copy_n(data_.get(), size_, grown.get());
+        data_ = std::move(grown);
+        capacity_ = capacity;
+    }
+    std::copy_n(bytes, count, data_.get() + size_);
+    size_ += count;
+}
+
 Result<DigestedBytes> read_with_paired_digests(std::size_t expected_size, const ReadSome& read_some) {
     ensure_crypto_library();
     DigestedBytes result;
-    result.bytes.resize(expected_size);
+    result.bytes = ByteBuffer(expected_size);
     Digest sha256(GCRY_MD_SHA256);
     Digest blake2b(GCRY_MD_BLAKE2B_512);
     if (!sha256.valid() || !blake2b.valid()) return fail("digest unavailable");
@@ -98,7 +116,12 @@ Result<DigestedBytes> read_with_paired_digests(std::size_t expected_size, const 
     std::size_t filled = 0;
     Status failure = ok();
     while (filled < expected_size) {
-        const auto got = read_some(result.bytes.data() + filled, std::min(piece_size, expected_size - filled));
+        const std::size_t room = std::min(piece_size, expected_size - filled);
+        // Each piece is brought into memory just before it is read, so that cost is spread over
+        // the read while the second thread hashes, not paid for the whole buffer beforehand;
+        // the read faulting fresh pages in itself was slower still.
+        std::memset(result.bytes.data() + filled, 0, room);
+        const auto got = read_some(result.bytes.data() + filled, room);
         if (!got) {
             failure = fail(got.error());
             break;
@@ -112,7 +135,7 @@ Result<DigestedBytes> read_with_paired_digests(std::size_t expected_size, const 
     progress.publish(filled, true);
     if (follower.joinable()) follower.join();
     if (!failure) return fail(failure.error());
-    result.bytes.resize(filled);
+    result.bytes.shrink_to(filled);
 
     // The source held more than it said: the rest is read and digested here.
     char piece[65536];

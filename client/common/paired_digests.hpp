@@ -6,14 +6,35 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 
 #include "result.hpp"
 
 namespace kv {
 
+// Bytes that the read fills piece by piece: a large buffer zeroed whole first would cost as
+// much as a digest pass before the second thread has anything to do.
+class ByteBuffer {
+public:
+    ByteBuffer() = default;
+    explicit ByteBuffer(std::size_t size);
+    char* data() { return data_.get(); }
+    const char* data() const { return data_.get(); }
+    std::size_t size() const { return size_; }
+    void shrink_to(std::size_t size);
+    void append(const char* bytes, std::size_t count);
+    operator std::string_view() const { return {data_.get(), size_}; }
+
+private:
+    std::unique_ptr<char[]> data_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
 struct DigestedBytes {
-    std::string bytes;
+    ByteBuffer bytes;
     std::string sha256_hex;  // 64 lower-case hex characters
     std::array<std::uint8_t, 64> blake2b_512{};
 };

@@ -54,7 +54,8 @@ TEST(PairedDigests, BothDigestsAreThoseOfExactlyTheBytesRead) {
         Source source{patterned(c.size), c.largest_piece};
         const auto read = read_with_paired_digests(c.said, source.reader());
         ASSERT_TRUE(read) << c.name << ": " << read.error();
-        EXPECT_EQ(read->bytes, source.content) << c.name;
+        EXPECT_EQ(std::string_view(read->bytes), source.content) << c.name;
+        EXPECT_EQ(read->bytes.size(), source.content.size()) << c.name;
         EXPECT_EQ(read->sha256_hex, sha256_hex(source.content)) << c.name;
         EXPECT_EQ(read->blake2b_512, blake2b_512(source.content)) << c.name;
     }

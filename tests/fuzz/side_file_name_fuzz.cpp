@@ -1,0 +1,46 @@
+// Side-file names of an interrupted replace: whatever name the install folder holds, what is
+// recognised rebuilds to exactly that name, and every name the replace forms is recognised.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "file_replacement.hpp"
+#include "interrupted_replace.hpp"
+
+namespace {
+
+bool plain_digits(const std::string& text) { return !text.empty() && (text == "0" || text[0] != '0'); }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string name(reinterpret_cast<const char*>(data), size);
+    const std::filesystem::path path = std::filesystem::path("/install/lib") / name;
+    if (const auto side = kv::side_file_of(path)) {
+        if (side->destination.parent_path() != path.parent_path()) __builtin_trap();
+        if (side->destination.filename().empty()) __builtin_trap();
+        if (side->kind == kv::SideFile::Kind::new_copy) {
+            if (kv::new_copy_path(side->destination) != path) __builtin_trap();
+        } else {
+            const std::string stamp = path.filename().native().substr(side->destination.filename().native().size() + 8);
+            const auto dash = stamp.find('-');
+            if (plain_digits(stamp.substr(0, dash)) && plain_digits(stamp.substr(dash + 1)) &&
+                side->unix_seconds != UINT64_MAX && kv::backup_path(side->destination, side->unix_seconds, side->pid) != path) {
+                __builtin_trap();
+            }
+        }
+    }
+    // The names the replace itself forms for this file are always recognised.
+    if (!name.empty() && name.find('/') == std::string::npos && name != "." && name != "..") {
+        const std::filesystem::path destination = std::filesystem::path("/install") / name;
+        const std::uint32_t pid = size > 3 ? static_cast<std::uint32_t>(data[0] | data[1] << 8 | data[2] << 16) : 7;
+        const auto backup = kv::side_file_of(kv::backup_path(destination, 1765000000u + size, pid));
+        if (!backup || backup->destination != destination || backup->pid != pid || backup->unix_seconds != 1765000000u + size) {
+            __builtin_trap();
+        }
+        const auto fresh = kv::side_file_of(kv::new_copy_path(destination));
+        if (!fresh || fresh->destination != destination) __builtin_trap();
+    }
+    return 0;
+}
