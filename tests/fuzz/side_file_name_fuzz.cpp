@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const std::string stamp = path.filename().native().substr(side->destination.filename().native().size() + 8);
             const auto dash = stamp.find('-');
             if (plain_digits(stamp.substr(0, dash)) && plain_digits(stamp.substr(dash + 1)) &&
-                side->unix_seconds != UINT64_MAX && kv::backup_path(side->destination, side->unix_seconds, side->pid) != path) {
+                side->unix_seconds != UINT64_MAX && side->pid != UINT32_MAX && kv::backup_path(side->destination, side->unix_seconds, side->pid) != path) {
                 __builtin_trap();
             }
         }
