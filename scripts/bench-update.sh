@@ -58,8 +58,9 @@ echo "minisign -V:                                                       ${alone
 echo "minisign -V + sha256sum:                                           ${both_s} s"
 echo "ratio installer check / minisign -V:             $(ratio "$ours_s" "$alone_s")  (target <= 1.5)"
 echo "ratio installer check / (minisign -V + sha256sum): $(ratio "$ours_s" "$both_s")"
-echo "libgcrypt of this build (digest speed on 256 MiB, hardware features it uses):"
+echo "libgcrypt of this build, 256 MiB hashed in memory (its own pick of code paths, then without AVX2):"
 wine "$bench/update_benchmark.exe" primitives 256 | grep -E '^(sha256|blake2b-512) |^hwflist' | sed 's/^/  /'
+wine "$bench/update_benchmark.exe" primitives 256 intel-avx2 | grep -E '^blake2b-512 ' | sed 's/^/  without AVX2: /'
 rm -f "$installer" "$installer.minisig"
 
 echo "== 2. staged apply of 200 files / 300 MiB, flushes included"

@@ -5,8 +5,9 @@
 //       same work done one digest after the other, as a reference
 //   update_benchmark apply INSTALL_DIR UPDATES_DIR ROUNDS
 //       apply_staged_update of the manifest in UPDATES_DIR (flushes included) onto INSTALL_DIR
-//   update_benchmark primitives MIB
-//       SHA-256 and BLAKE2b-512 speed of this build's libgcrypt, and its hardware features
+//   update_benchmark primitives MIB [FEATURE...]
+//       SHA-256 and BLAKE2b-512 speed of this build's libgcrypt and the hardware features it
+//       uses, optionally with some turned off (as "intel-avx2"), to compare its code paths
 // Prints one "name seconds" line per round.
 #include <windows.h>
 
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "canonical_path.hpp"
 #include "crypto_library.hpp"
@@ -84,7 +86,9 @@ int apply_rounds(const std::filesystem::path& install, const std::filesystem::pa
     return 0;
 }
 
-int primitive_speeds(std::size_t mib) {
+int primitive_speeds(std::size_t mib, const std::vector<std::string>& disabled) {
+    // Only before the library is initialised.
+    for (const auto& feature : disabled) gcry_control(GCRYCTL_DISABLE_HWF, feature.c_str(), nullptr);
     kv::ensure_crypto_library();
     const std::string bytes(mib << 20, 'k');
     char digest[64];
@@ -104,6 +108,11 @@ int wmain(int argc, wchar_t** argv) {
     const std::string mode = argc > 1 ? kv::narrow(argv[1]) : "";
     if (mode == "signature" && argc == 6) return signature_rounds(argv[2], argv[3], kv::narrow(argv[4]), _wtoi(argv[5]));
     if (mode == "apply" && argc == 5) return apply_rounds(argv[2], argv[3], _wtoi(argv[4]));
-    if (mode == "primitives" && argc == 3) return primitive_speeds(static_cast<std::size_t>(_wtoi(argv[2])));
-    return fail_with("usage: update_benchmark signature INSTALLER SIGNATURE SHA256 ROUNDS | apply INSTALL UPDATES ROUNDS | primitives MIB");
+    if (mode == "primitives" && argc >= 3) {
+        std::vector<std::string> disabled;
+        for (int i = 3; i < argc; ++i) disabled.push_back(kv::narrow(argv[i]));
+        return primitive_speeds(static_cast<std::size_t>(_wtoi(argv[2])), disabled);
+    }
+    return fail_with("usage: update_benchmark signature INSTALLER SIGNATURE SHA256 ROUNDS | apply INSTALL UPDATES ROUNDS | "
+                     "primitives MIB [FEATURE...]");
 }
