@@ -1,6 +1,7 @@
 // "PING" round trips on the privileged pipe against a bare message-mode echo server, both
-// served in this process and measured in the same run with the same client code (the SDK's).
-// Run: wine build/windows/bench/pipe_benchmark.exe [seconds per server]
+// served in this process and measured in the same run with the same client code: one caller
+// at a time, then four concurrent callers (as many as the pipe has instances).
+// Run: wine build/windows/bench/pipe_benchmark.exe [seconds per measurement]
 #include <windows.h>
 
 #include <algorithm>
@@ -54,29 +55,48 @@ struct Figures {
     int failures = 0;
 };
 
-Figures measure(const std::wstring& name, std::chrono::seconds duration) {
+// `callers` threads each send PING after PING for `duration`; the figures are their sum.
+Figures measure(const std::wstring& name, std::chrono::seconds duration, int callers) {
+    std::vector<std::vector<double>> latencies(static_cast<std::size_t>(callers));
+    std::vector<int> failures(static_cast<std::size_t>(callers), 0);
+    const auto start = Clock::now();
     kv::station::Settings settings;
     settings.privileged_pipe = name;
-    std::vector<double> latencies;
-    Figures figures;
-    const auto start = Clock::now();
-    while (Clock::now() - start < duration) {
-        const auto before = Clock::now();
-        const auto reply = kv::station::privileged_exchange("PING", settings);
-        const auto after = Clock::now();
-        if (!reply.ok() || reply.text != "OK") {
-            ++figures.failures;
-            continue;
-        }
-        latencies.push_back(std::chrono::duration<double, std::milli>(after - before).count());
+    std::vector<std::thread> threads;
+    for (int caller = 0; caller < callers; ++caller) {
+        threads.emplace_back([&, caller] {
+            auto& mine = latencies[static_cast<std::size_t>(caller)];
+            while (Clock::now() - start < duration) {
+                const auto before = Clock::now();
+                const auto reply = kv::station::privileged_exchange("PING", settings);
+                const auto after = Clock::now();
+                if (!reply.ok() || reply.text != "OK") {
+                    ++failures[static_cast<std::size_t>(caller)];
+                    continue;
+                }
+                mine.push_back(std::chrono::duration<double, std::milli>(after - before).count());
+            }
+        });
     }
+    for (auto& thread : threads) thread.join();
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    figures.per_second = static_cast<double>(latencies.size()) / seconds;
-    if (!latencies.empty()) {
-        std::nth_element(latencies.begin(), latencies.begin() + static_cast<long>(latencies.size() / 2), latencies.end());
-        figures.median_ms = latencies[latencies.size() / 2];
+    std::vector<double> all;
+    Figures figures;
+    for (int caller = 0; caller < callers; ++caller) {
+        all.insert(all.end(), latencies[static_cast<std::size_t>(caller)].begin(), latencies[static_cast<std::size_t>(caller)].end());
+        figures.failures += failures[static_cast<std::size_t>(caller)];
+    }
+    figures.per_second = static_cast<double>(all.size()) / seconds;
+    if (!all.empty()) {
+        std::nth_element(all.begin(), all.begin() + static_cast<long>(all.size() / 2), all.end());
+        figures.median_ms = all[all.size() / 2];
     }
     return figures;
+}
+
+void print(const char* label, const Figures& figures) {
+    std::printf("%-26s %8.1f round trips/s, median %.3f ms, %d failures\n", label, figures.per_second, figures.median_ms,
+                figures.failures);
 }
 
 }  // namespace
@@ -104,13 +124,18 @@ int wmain(int argc, wchar_t** argv) {
     probe.busy_timeout = 100ms;
     for (int i = 0; i < 100 && !kv::station::privileged_exchange("PING", probe).ok(); ++i) std::this_thread::sleep_for(50ms);
 
-    (void)measure(echo, 1s);  // warm-up
-    const Figures bare = measure(echo, duration);
-    const Figures served = measure(privileged, duration);
-    std::printf("bare echo pipe:  %8.1f round trips/s, median %.3f ms, %d failures\n", bare.per_second, bare.median_ms, bare.failures);
-    std::printf("privileged PING: %8.1f round trips/s, median %.3f ms, %d failures\n", served.per_second, served.median_ms,
-                served.failures);
-    std::printf("ratio privileged/bare: throughput %.2f, median latency %.2f\n", served.per_second / bare.per_second,
+    (void)measure(echo, 1s, 1);  // warm-up
+    const Figures bare = measure(echo, duration, 1);
+    const Figures served = measure(privileged, duration, 1);
+    const Figures bare_four = measure(echo, duration, 4);
+    const Figures served_four = measure(privileged, duration, 4);
+    print("bare echo pipe, 1 caller:", bare);
+    print("privileged PING, 1 caller:", served);
+    print("bare echo pipe, 4 callers:", bare_four);
+    print("privileged PING, 4 callers:", served_four);
+    std::printf("ratio privileged/bare, 1 caller: throughput %.2f, median latency %.2f\n", served.per_second / bare.per_second,
                 served.median_ms / bare.median_ms);
-    return bare.failures + served.failures == 0 ? 0 : 1;
+    std::printf("ratio privileged/bare, 4 callers: throughput %.2f\n", served_four.per_second / bare_four.per_second);
+    std::printf("ratio privileged 4 callers/1 caller: throughput %.2f\n", served_four.per_second / served.per_second);
+    return bare.failures + served.failures + bare_four.failures + served_four.failures == 0 ? 0 : 1;
 }

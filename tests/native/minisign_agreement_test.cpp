@@ -104,6 +104,9 @@ TEST_F(MinisignAgreement, AgreesWithMinisignOnEveryVariant) {
         const bool minisign_ok = minisign_accepts(folder / "case.json", folder / "case.sig", folder / "a.pub");
         const Status ours = verify_signature_with_key(c.message, c.signature, key);
         EXPECT_EQ(ours.has_value(), minisign_ok) << c.name << ": " << (ours ? "ok" : ours.error());
+        // The installer's check, given the digest computed while reading, says exactly the same.
+        const Status of_digest = verify_signature_of_digest_with_key(blake2b_512(c.message), c.signature, key);
+        EXPECT_EQ(of_digest ? std::string("ok") : of_digest.error(), ours ? std::string("ok") : ours.error()) << c.name;
         if (c.expected_error != nullptr) {
             EXPECT_EQ(ours.has_value() ? std::string("ok") : ours.error(), c.expected_error) << c.name;
         }
@@ -115,6 +118,10 @@ TEST_F(MinisignAgreement, LegacySignaturesAreRefusedEvenWithTheRightKey) {
                                                     key_line(folder / "a.pub"));
     ASSERT_FALSE(legacy);
     EXPECT_EQ(legacy.error(), "update-verify: signature invalid: Unexpected signature algorithm");
+    const Status of_digest = verify_signature_of_digest_with_key(blake2b_512(read(folder / "manifest.json")),
+                                                                 read(folder / "legacy.sig"), key_line(folder / "a.pub"));
+    ASSERT_FALSE(of_digest);
+    EXPECT_EQ(of_digest.error(), legacy.error());
 }
 
 TEST_F(MinisignAgreement, MalformedSignatureTextCannotBeDecoded) {

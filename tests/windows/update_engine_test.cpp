@@ -190,6 +190,22 @@ TEST_F(UpdateEngine, AnInstallFolderWithoutTheClientIsNotTrusted) {
     EXPECT_EQ(result.error(), "trusted install dir does not contain Kestrivon-Client.exe: " + narrow(canonical->wstring()));
 }
 
+TEST_F(UpdateEngine, AReplaceCutShortEarlierIsRepairedBeforeTheInstallFolderIsJudged) {
+    // As a service killed between its two renames leaves it: the client moved aside, a copy half written.
+    fs::rename(install / L"Kestrivon-Client.exe", install / L"Kestrivon-Client.exe.kv-old-1765000000-77");
+    write(install / L"lib" / L"data.txt.kv-new", "data v");
+    stage("good");
+    const Status applied = run_apply_check(environment());
+    ASSERT_TRUE(applied) << applied.error();
+    EXPECT_EQ(installed(L"Kestrivon-Client.exe"), "client v2\n");
+    EXPECT_TRUE(station->logged_matching(
+        R"(interrupted replace repaired: restored .*\\Kestrivon-Client\.exe from .*\\Kestrivon-Client\.exe\.kv-old-1765000000-77)"));
+    EXPECT_TRUE(station->logged_matching(R"(interrupted replace repaired: removed new copy .*\\lib\\data\.txt\.kv-new)"));
+    for (const auto& entry : fs::recursive_directory_iterator(install)) {
+        EXPECT_EQ(entry.path().wstring().find(L".kv-"), std::wstring::npos) << narrow(entry.path().wstring());
+    }
+}
+
 TEST_F(UpdateEngine, AFailedReplaceKeepsEarlierFilesAndRestoresTheFailingOne) {
     for (int n = 1; n <= 5; ++n) write(install / widen("f" + std::to_string(n) + ".txt"), "file " + std::to_string(n) + " v1\n");
     stage("five");

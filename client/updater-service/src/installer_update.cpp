@@ -13,11 +13,11 @@
 #include "command_line.hpp"
 #include "data_paths.hpp"
 #include "file_io.hpp"
+#include "installer_digest.hpp"
 #include "link_safe_files.hpp"
 #include "markers.hpp"
 #include "minisign.hpp"
 #include "process_utilities.hpp"
-#include "sha256.hpp"
 #include "unique_resource.hpp"
 #include "update_decisions.hpp"
 #include "update_records.hpp"
@@ -142,20 +142,21 @@ Status run_installer_update(const UpdateEnvironment& environment) {
     }
     environment.log("pending installer resolved: version=" + update.version + " path=" + text_of(*installer));
 
-    const FileRead bytes = read_whole_file(*installer);
-    if (!bytes.ok()) return refuse("pending installer read failed: " + system_error_text(bytes.error), false);
-    const std::string digest = sha256_hex(bytes.bytes);
+    // Read once; the checksum and the signature's digest are computed side by side.
+    const auto installer_read = read_installer_with_digests(*installer);
+    if (!installer_read) return refuse("pending installer read failed: " + installer_read.error(), false);
+    const std::string& digest = installer_read->sha256_hex;
     if (!digest_matches_trimmed(update.sha256, digest)) {
         environment.record("pending installer checksum mismatch expected=" + update.sha256 + " got=" + digest);
         return refuse("pending installer checksum mismatch", false);
     }
-    if (Status verified = verify_update_signature(bytes.bytes, update.signature); !verified) {
+    if (Status verified = verify_update_signature_of_digest(installer_read->blake2b_512, update.signature); !verified) {
         return refuse("pending installer signature rejected: " + verified.error(), true);
     }
     environment.log("pending installer verified: version=" + update.version + " sha256=" + digest +
-                    " bytes=" + std::to_string(bytes.bytes.size()));
+                    " bytes=" + std::to_string(installer_read->bytes.size()));
 
-    const auto copy = make_private_installer_copy(environment, *installer, bytes.bytes);
+    const auto copy = make_private_installer_copy(environment, *installer, installer_read->bytes);
     if (!copy) return refuse(copy.error(), true);
 
     request_client_and_watchdog_exit(environment.log);

@@ -88,14 +88,26 @@ Result<MinisignSignature> decode_minisign_signature(std::string_view text) {
     return signature;
 }
 
+Blake2b512 blake2b_512(std::string_view message) {
+    ensure_crypto_library();
+    Blake2b512 digest{};
+    gcry_md_hash_buffer(GCRY_MD_BLAKE2B_512, digest.data(), message.data(), message.size());
+    return digest;
+}
+
 Status verify_minisign(std::string_view message, const MinisignSignature& signature, const MinisignPublicKey& key) {
+    // Legacy signatures are refused before the message is hashed at all.
+    if (signature.algorithm != "ED") return fail(std::string(unexpected_algorithm));
+    return verify_minisign_digest(blake2b_512(message), signature, key);
+}
+
+Status verify_minisign_digest(const Blake2b512& message_digest, const MinisignSignature& signature,
+                              const MinisignPublicKey& key) {
     // Legacy "Ed" signatures are refused without being tried: only prehashed ones are accepted.
     if (signature.algorithm != "ED") return fail(std::string(unexpected_algorithm));
     if (signature.key_id != key.key_id) return fail(std::string(different_key));
 
-    ensure_crypto_library();
-    std::string digest(64, '\0');
-    gcry_md_hash_buffer(GCRY_MD_BLAKE2B_512, digest.data(), message.data(), message.size());
+    const std::string_view digest(reinterpret_cast<const char*>(message_digest.data()), message_digest.size());
     if (!ed25519_verifies(key.key, digest, signature.signature)) return fail(std::string(verification_failed));
 
     std::string global_message(reinterpret_cast<const char*>(signature.signature.data()), signature.signature.size());
@@ -106,20 +118,41 @@ Status verify_minisign(std::string_view message, const MinisignSignature& signat
     return ok();
 }
 
-Status verify_signature_with_key(std::string_view message, std::string_view signature_text,
-                                 std::string_view public_key_base64) {
+namespace {
+
+// Decodes the key and the signature, then verifies with `verify`, wrapping each error text.
+template <class Verify>
+Status verify_with_key(std::string_view signature_text, std::string_view public_key_base64, const Verify& verify) {
     const auto key = decode_minisign_public_key(public_key_base64);
     if (!key) return fail("update-verify: bad embedded public key: " + key.error());
     const auto signature = decode_minisign_signature(signature_text);
     if (!signature) return fail("update-verify: cannot decode signature: " + signature.error());
-    if (Status verified = verify_minisign(message, *signature, *key); !verified) {
-        return fail("update-verify: signature invalid: " + verified.error());
-    }
+    if (Status verified = verify(*signature, *key); !verified) return fail("update-verify: signature invalid: " + verified.error());
     return ok();
+}
+
+}  // namespace
+
+Status verify_signature_with_key(std::string_view message, std::string_view signature_text,
+                                 std::string_view public_key_base64) {
+    return verify_with_key(signature_text, public_key_base64, [&](const MinisignSignature& signature, const MinisignPublicKey& key) {
+        return verify_minisign(message, signature, key);
+    });
 }
 
 Status verify_update_signature(std::string_view message, std::string_view signature_text) {
     return verify_signature_with_key(message, signature_text, update_public_key_base64);
+}
+
+Status verify_signature_of_digest_with_key(const Blake2b512& message_digest, std::string_view signature_text,
+                                           std::string_view public_key_base64) {
+    return verify_with_key(signature_text, public_key_base64, [&](const MinisignSignature& signature, const MinisignPublicKey& key) {
+        return verify_minisign_digest(message_digest, signature, key);
+    });
+}
+
+Status verify_update_signature_of_digest(const Blake2b512& message_digest, std::string_view signature_text) {
+    return verify_signature_of_digest_with_key(message_digest, signature_text, update_public_key_base64);
 }
 
 }  // namespace kv

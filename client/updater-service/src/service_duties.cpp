@@ -6,12 +6,17 @@
 #include "client_supervision.hpp"
 #include "markers.hpp"
 #include "privileged_pipe.hpp"
+#include "replace_recovery.hpp"
 #include "service_command_handlers.hpp"
 #include "session_launcher.hpp"
 
 namespace kv {
 
-Status run_apply_once() { return run_apply_check(service_update_environment()); }
+Status run_apply_once() {
+    const UpdateEnvironment environment = service_update_environment();
+    recover_interrupted_replace(environment);
+    return run_apply_check(environment);
+}
 
 LoopDuties make_service_duties(SupervisionRecords& records, const LogSink& log) {
     LoopDuties duties;

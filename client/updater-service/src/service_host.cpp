@@ -10,6 +10,7 @@
 #include "control_handler.hpp"
 #include "data_folders.hpp"
 #include "main_loop.hpp"
+#include "replace_recovery.hpp"
 #include "service_duties.hpp"
 #include "service_installation.hpp"
 #include "service_log.hpp"
@@ -78,6 +79,8 @@ void WINAPI service_main(DWORD, LPWSTR*) {
     if (!report_state(handle, SERVICE_RUNNING, accepted_controls)) return stopped_with_error();
     log("service running");
     if (Status secured = secure_data_folders(log); !secured) log("data folders not secured: " + secured.error());
+    // Before anything runs the client: a replace cut short when the service last died.
+    recover_interrupted_replace(service_update_environment());
 
     start_privileged_pipe_listener(context.records, log);
     run_main_loop(context.stop, make_service_duties(context.records, log), log);

@@ -8,14 +8,17 @@
 
 #include "canonical_path.hpp"
 #include "file_io.hpp"
+#include "file_replacement.hpp"
 #include "link_safe_files.hpp"
 #include "log_line.hpp"
 #include "minisign.hpp"
 #include "process_utilities.hpp"
+#include "replace_recovery.hpp"
 #include "sha256.hpp"
 #include "text.hpp"
 #include "update_decisions.hpp"
 #include "win_error.hpp"
+#include "win32_replace_file_system.hpp"
 #include "win_text.hpp"
 
 namespace kv {
@@ -29,11 +32,6 @@ constexpr wchar_t marker_name[] = L"pending-update.json";
 constexpr char client_image[] = "Kestrivon-Client.exe";
 constexpr auto settle_time = 2s;
 constexpr auto missing_part_grace = 30s;
-
-struct PlanEntry {
-    std::string content;
-    std::filesystem::path destination;
-};
 
 std::string text_of(const std::filesystem::path& path) { return narrow(path.wstring()); }
 
@@ -69,9 +67,9 @@ Status check_containment(const std::filesystem::path& destination, const std::fi
     return ok();
 }
 
-Result<std::vector<PlanEntry>> plan_update(const std::vector<ManifestFile>& files, const std::filesystem::path& install,
+Result<std::vector<PlannedFile>> plan_update(const std::vector<ManifestFile>& files, const std::filesystem::path& install,
                                            const std::filesystem::path& staging) {
-    std::vector<PlanEntry> plan;
+    std::vector<PlannedFile> plan;
     for (const ManifestFile& file : files) {
         const auto components = safe_relative_components(file.relative_path);
         if (!components) return fail(components.error());
@@ -100,30 +98,6 @@ Result<std::vector<PlanEntry>> plan_update(const std::vector<ManifestFile>& file
     return plan;
 }
 
-Status replace_file(const PlanEntry& entry) {
-    const std::filesystem::path& destination = entry.destination;
-    const auto failed = [&](const std::string& why) { return fail("replace failed for " + text_of(destination) + ": " + why); };
-    if (Status made = create_folders(destination.parent_path()); !made) return failed(made.error());
-
-    const std::filesystem::path fresh = destination.wstring() + L".kv-new";
-    const std::filesystem::path backup =
-        destination.wstring() + widen(".kv-old-" + std::to_string(unix_seconds(std::chrono::system_clock::now())) + "-" +
-                                      std::to_string(GetCurrentProcessId()));
-    delete_file_quietly(fresh);
-    if (Status written = write_whole_file(fresh, entry.content); !written) return failed(written.error());
-    if (path_exists(destination) && !MoveFileExW(destination.c_str(), backup.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        return failed(last_error_text());
-    }
-    if (MoveFileExW(fresh.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        delete_file_quietly(backup);
-        return ok();
-    }
-    const std::string why = last_error_text();
-    // Put the old file back so this one file is as it was.
-    if (path_exists(backup) && !path_exists(destination)) MoveFileExW(backup.c_str(), destination.c_str(), 0);
-    return failed(why);
-}
-
 }  // namespace
 
 std::variant<AppManifest, ManifestRejection> load_verified_manifest(const std::filesystem::path& updates) {
@@ -148,15 +122,17 @@ Status apply_staged_update(const UpdateEnvironment& environment, const std::vect
     if (files.empty()) return fail("manifest has no files");
     const auto install = environment.install_dir();
     if (!install) return fail(install.error());
+    // A replace cut short by a crash could have left the client missing, which would refuse
+    // this update and every later one.
+    recover_interrupted_replace(*install, environment.log);
     if (!path_exists(*install / client_image)) {
         return fail(std::string("trusted install dir does not contain ") + client_image + ": " + text_of(*install));
     }
     const auto plan = plan_update(files, *install, environment.updates / L"staging");
     if (!plan) return fail(plan.error());
-    for (const PlanEntry& entry : *plan) {
-        if (Status replaced = replace_file(entry); !replaced) return replaced;
-    }
-    return ok();
+    Win32ReplaceFileSystem disk;
+    return replace_planned_files(
+        *plan, disk, [] { return unix_seconds(std::chrono::system_clock::now()); }, GetCurrentProcessId());
 }
 
 void clear_pending_update(const std::filesystem::path& updates) {
